@@ -1,0 +1,26 @@
+// What the controller needs of the main window. The Qt window implements it; tests use a
+// recording window. All calls on the UI thread.
+#pragma once
+
+#include <string>
+
+#include "app/WindowEvents.h"
+#include "ops/Jobs.h"
+#include "ops/JobNotifier.h"
+
+namespace brev {
+
+class IMainWindow : public IJobNotifier {
+public:
+    // Creation: parses the command line (raising ConsoleDownload), loads the settings, shows itself.
+    virtual bool Create() = 0;
+    virtual CWindowEvents& events() = 0;
+    virtual void AddDeviceItem(const std::string& name) = 0;
+    virtual void RemoveDeviceItem(const std::string& name) = 0;
+    virtual void EnableOptionControls(bool enable) = 0;
+    // The window's current external-flash option and pin texts (CS, CLK, MOSI, MISO).
+    virtual int exFlashOption() const = 0;
+    virtual PinTexts pinTexts() const = 0;
+};
+
+}  // namespace brev

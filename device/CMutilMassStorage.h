@@ -1,0 +1,40 @@
+// Start-up drive scan: probes every volume the backend lists and keeps the matching ones.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/MassDevice.h"
+
+namespace brev {
+
+struct PresentDevice {
+    std::string name;        // the device's identity: row name, job argument, notification target
+    std::string devicePath;  // what opens it
+    std::string productId;   // as identified when found (tells PC-mode devices apart)
+};
+
+class CMutilMassStorage {
+public:
+    CMutilMassStorage(std::shared_ptr<IPassThroughBackend> backend, PatternList productPatterns,
+                      PatternList vendorPatterns);
+    virtual ~CMutilMassStorage() = default;
+
+    // Probes the listed volumes in order and appends every match to devices(). Returns 0.
+    int Scan();
+    // Scan(), then appends a copy of devices() to `out` (not cleared first).
+    void GetDevices(std::vector<PresentDevice>& out);
+    const std::vector<PresentDevice>& devices() const { return devices_; }
+    // Volumes that could not be opened for lack of permission during the last scan, with a hint each.
+    const std::vector<std::string>& permissionProblems() const { return permissionProblems_; }
+
+private:
+    std::shared_ptr<IPassThroughBackend> backend_;
+    PatternList productPatterns_;
+    PatternList vendorPatterns_;
+    std::vector<PresentDevice> devices_;
+    std::vector<std::string> permissionProblems_;
+};
+
+}  // namespace brev

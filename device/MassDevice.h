@@ -1,0 +1,66 @@
+// One target device: its identity strings and an open pass-through handle.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/PassThrough.h"
+
+namespace brev {
+
+using PatternList = std::vector<std::string>;
+
+// True when the product matches a product pattern and the vendor a vendor pattern
+// (case-sensitive substring, empty pattern matches all, empty list matches nothing).
+bool MatchesPatterns(const std::string& vendor, const std::string& product, const PatternList& vendorPatterns,
+                     const PatternList& productPatterns);
+
+// True for the product strings of a device served through its PC-mode firmware.
+bool IsPcModeProduct(const std::string& product);
+
+class MassDevice {
+public:
+    MassDevice(std::shared_ptr<IPassThroughBackend> backend, std::string devicePath, std::string name,
+               PatternList vendorPatterns, PatternList productPatterns);
+    ~MassDevice();  // closes a still-open handle
+    MassDevice(const MassDevice&) = delete;
+    MassDevice& operator=(const MassDevice&) = delete;
+
+    // 1 when open and matching (handle kept open), 0 otherwise (closed).
+    int Open();
+    void Close();
+    // False without sending when closed; false when the request is not delivered or the
+    // device answers with a status other than GOOD.
+    bool TransferIn(const uint8_t* cdb, uint32_t length, uint8_t* buffer);
+    bool TransferOut(const uint8_t* cdb, uint32_t length, const uint8_t* buffer);
+
+    std::string GetProductId() const { return productId_; }
+    std::string GetVendorId() const { return vendorId_; }
+    const std::string& name() const { return name_; }
+    const std::string& devicePath() const { return devicePath_; }
+    bool isOpen() const { return opened_.load(); }
+    // Details of the last transfer and of the last failed open, for logs and tests.
+    const TransferResult& lastTransfer() const { return lastTransfer_; }
+    OpenError lastOpenError() const { return lastOpenError_; }
+    std::string openErrorHint() const;
+
+private:
+    bool transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length);
+
+    std::shared_ptr<IPassThroughBackend> backend_;
+    std::string devicePath_;
+    std::string name_;
+    std::string vendorId_;
+    std::string productId_;
+    PatternList vendorPatterns_;
+    PatternList productPatterns_;
+    std::unique_ptr<IPassThroughHandle> handle_;
+    std::atomic<bool> opened_{false};
+    TransferResult lastTransfer_;
+    OpenError lastOpenError_ = OpenError::None;
+};
+
+}  // namespace brev

@@ -1,0 +1,70 @@
+// The flash operations: starting and running download jobs and their paths, read-back,
+// over the device layer. Jobs report only through IJobNotifier.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/CMutilMassStorage.h"
+#include "device/CommandSet.h"
+#include "ops/JobNotifier.h"
+#include "ops/JobRegistry.h"
+#include "ops/SharedSettings.h"
+
+namespace brev {
+
+// Pin texts of the external flash, in the order CS, CLK, MOSI, MISO.
+using PinTexts = std::array<std::string, 4>;
+inline PinTexts DefaultPinTexts() { return {"PB5", "PB6", "PB7", "PB8"}; }
+
+// Everything a job needs from its surroundings. Outlives every job it starts.
+struct JobEnvironment {
+    std::shared_ptr<IPassThroughBackend> backend;
+    IJobNotifier* notifier = nullptr;
+    SharedSettings* settings = nullptr;
+    CJobRegistry* registry = nullptr;
+    std::filesystem::path programFolder;      // read.bin is written here
+    std::filesystem::path deviceProgramsDir;  // spi.bin and reset.bin (brevload_files)
+    std::function<uint32_t()> tickCount;      // seed of the random-data test (millisecond tick)
+    std::function<void(std::chrono::milliseconds)> sleep;  // the pause of the PC-mode path
+};
+
+// Arguments of StartDownload, plus the pin texts copied on the UI thread.
+struct StartRequest {
+    std::string deviceName;
+    int eraseOnly = 0;
+    int eraseUse4K = 0;
+    int writeRandom = 0;
+    int exFlash = 0;
+    PinTexts pins = DefaultPinTexts();
+};
+
+// Copied by value into the job's thread.
+struct DownloadJob {
+    std::string filePath;
+    std::string deviceName;
+    std::string devicePath;
+    int32_t dataOffset = 0;
+    int32_t eraseOnly = 0, eraseUse4K = 0, writeRandom = 0, exFlash = 0;
+    bool pcModeDevice = false;  // the job's own device runs its PC-mode firmware
+    PinTexts pins = DefaultPinTexts();
+};
+
+// UI thread: checks the request and the file, finds the device, starts the job on a
+// registry thread. Returns true when a job was started.
+bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
+                      const StartRequest& request);
+// Body of a download job's thread.
+void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job);
+
+// UI thread: starts a read-back of the first MiB into programFolder/read.bin (or `output`).
+bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
+                   const std::string& deviceName, const std::filesystem::path& output = {});
+
+}  // namespace brev
