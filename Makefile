@@ -33,5 +33,21 @@ asan: deps
 bench: build
 	$(BUILD)/bench/brevload-bench
 
+# Makes a sample image and downloads it to four simulated devices, then reads one back.
+demo: build
+	scripts/demo
+
+# The window with two simulated devices.
+gui: build
+	$(BUILD)/ui/brevload --simulate 2
+
+# The portable core and the Windows backend, cross-built with MinGW-w64, tests under Wine.
+windows:
+	scripts/test-windows
+
+# The Linux backend against a real kernel USB stack in a QEMU guest.
+e2e:
+	scripts/e2e
+
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) build-windows

@@ -21,10 +21,12 @@ public:
                       PatternList vendorPatterns);
     virtual ~CMutilMassStorage() = default;
 
-    // Probes the listed volumes in order and appends every match to devices(). Returns 0.
+    // Probes the listed volumes in the backend's order and appends every match to devices(). Returns 0.
+    // devices() is never cleared: a second Scan() appends the same devices again.
     int Scan();
-    // Scan(), then appends a copy of devices() to `out` (not cleared first).
+    // Scan(), then appends a copy of the whole of devices() to `out` (not cleared first).
     void GetDevices(std::vector<PresentDevice>& out);
+    // Every match of every scan so far, in the order found.
     const std::vector<PresentDevice>& devices() const { return devices_; }
     // Volumes that could not be opened for lack of permission during the last scan, with a hint each.
     const std::vector<std::string>& permissionProblems() const { return permissionProblems_; }

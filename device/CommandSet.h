@@ -101,7 +101,8 @@ public:
     bool GetCrc16(uint8_t out[2], uint32_t addr, uint32_t length);
     bool WriteRam(const uint8_t* data, uint32_t length);  // at the reset program's address
     bool Execute();                                        // the reset program's entry
-    // Other commands of the chip's own family, through this loader's device and selector.
+    // Other commands of the chip's own family on this loader's device, sent exactly as built
+    // (build them with protocol()->selector).
     bool Send(const Cdb& cdb);                                      // no data
     bool SendIn(const Cdb& cdb, uint8_t* data, uint32_t length);    // data in
     bool SendOut(const Cdb& cdb, const uint8_t* data, uint32_t length);

@@ -43,7 +43,9 @@ public:
     const std::string& devicePath() const { return devicePath_; }
     bool isOpen() const { return opened_.load(); }
     // Details of the last transfer and of the last failed open, for logs and tests.
+    // lastTransfer(): NoDevice / OsError / Timeout mean not delivered, CheckCondition a rejected command.
     const TransferResult& lastTransfer() const { return lastTransfer_; }
+    // Why the last Open() could not open the volume; None when it opened, or was no candidate or no match.
     OpenError lastOpenError() const { return lastOpenError_; }
     std::string openErrorHint() const;
 

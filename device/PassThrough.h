@@ -57,6 +57,8 @@ struct TransferResult {
 };
 
 const char* TransferStatusText(TransferStatus s);
+// `r` with a delivered command whose SCSI status is not GOOD counted as CheckCondition.
+TransferResult CheckedResult(TransferResult r);
 
 enum class OpenError { None, NotFound, PermissionDenied, Busy, Other };
 

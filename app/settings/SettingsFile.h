@@ -1,0 +1,48 @@
+// The operator's settings file (confile.inf, section "setting") and the read-only mode file
+// (brevload_files/sys.inf, section "MODE").
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "app/settings/SettingsStore.h"
+#include "ops/SharedSettings.h"
+
+namespace brev {
+
+inline constexpr char kSettingsFileName[] = "confile.inf";
+inline constexpr char kSettingsSection[] = "setting";
+
+// The values only the window uses.
+struct WindowSettings {
+    bool exFlash = false;
+    std::string cs = "PB5";
+    std::string clk = "PB6";
+    std::string si = "PB7";
+    std::string so = "PB8";
+};
+
+// programFolder/confile.inf and programFolder/brevload_files/sys.inf.
+std::filesystem::path SettingsFilePath(const std::filesystem::path& programFolder);
+std::filesystem::path ModeFilePath(const std::filesystem::path& programFolder);
+
+// autoDownload, resetSystemAfterDownload, the five bus keys (low 8 bits kept) and downloadFile.
+void LoadSharedSettings(ISettingsStore& store, SharedSettings& shared);
+// exFlash (any non-zero value is on) and the four pin names.
+WindowSettings LoadWindowSettings(ISettingsStore& store);
+// Queue the writes, in the order autoDownload, resetSystemAfterDownload, downloadFile, clkDiv,
+// lineMode, chipSelIndirect, chipSelDirect, chipType; then exFlash (0 or 1), cs, clk, si, so.
+// False when a value cannot be stored (a line break in a path); the others are still queued.
+bool StoreSharedSettings(ISettingsStore& store, const SharedSettings& shared);
+bool StoreWindowSettings(ISettingsStore& store, const WindowSettings& window);
+
+// Whole-file forms: a missing file gives the defaults; saving writes all thirteen keys and
+// replaces the file in one step. False when any value or the file could not be written.
+void LoadSettings(const std::filesystem::path& file, SharedSettings& shared, WindowSettings& window);
+bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared,
+                  const WindowSettings& window);
+
+// "pc_update_support" of section "MODE"; 0 when the file, section or key is missing.
+int ReadPcUpdateSupport(const std::filesystem::path& modeFile);
+
+}  // namespace brev

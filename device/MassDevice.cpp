@@ -1,0 +1,107 @@
+#include "device/MassDevice.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace brev {
+
+namespace {
+
+bool AnyOccurs(const std::string& text, const PatternList& patterns) {
+    for (const auto& p : patterns) {
+        if (text.find(p) != std::string::npos) return true;  // an empty pattern occurs everywhere
+    }
+    return false;
+}
+
+}  // namespace
+
+bool MatchesPatterns(const std::string& vendor, const std::string& product, const PatternList& vendorPatterns,
+                     const PatternList& productPatterns) {
+    // The first product pattern that occurs decides; then any vendor pattern will do.
+    return AnyOccurs(product, productPatterns) && AnyOccurs(vendor, vendorPatterns);
+}
+
+bool IsPcModeProduct(const std::string& product) {
+    return product.find("COMP_AUDIO") != std::string::npos || product.find("USB") != std::string::npos;
+}
+
+MassDevice::MassDevice(std::shared_ptr<IPassThroughBackend> backend, std::string devicePath, std::string name,
+                       PatternList vendorPatterns, PatternList productPatterns)
+    : backend_(std::move(backend)),
+      devicePath_(std::move(devicePath)),
+      name_(std::move(name)),
+      vendorPatterns_(std::move(vendorPatterns)),
+      productPatterns_(std::move(productPatterns)) {}
+
+MassDevice::~MassDevice() { Close(); }
+
+int MassDevice::Open() {
+    if (opened_.load()) return 1;
+    opened_.store(false);
+    lastOpenError_ = OpenError::None;
+    if (!backend_ || devicePath_.empty()) return 0;
+
+    // Only removable and CD-ROM volumes are candidates; nothing else is ever opened.
+    const DriveType type = backend_->QueryDriveType(name_, devicePath_);
+    if (type != DriveType::Removable && type != DriveType::CdRom) return 0;
+
+    OpenError err = OpenError::None;
+    std::unique_ptr<IPassThroughHandle> handle = backend_->OpenVolume(name_, devicePath_, &err);
+    if (!handle) {
+        lastOpenError_ = err == OpenError::None ? OpenError::Other : err;
+        return 0;
+    }
+
+    VolumeIdentity id;
+    if (!handle->Identify(id) || id.bus != BusType::Usb) return 0;  // the handle closes here
+    vendorId_ = id.vendor;
+    productId_ = id.product;
+    if (productId_.empty() || vendorId_.empty()) return 0;
+    if (!MatchesPatterns(vendorId_, productId_, vendorPatterns_, productPatterns_)) return 0;
+
+    handle_ = std::move(handle);
+    opened_.store(true);
+    return 1;
+}
+
+void MassDevice::Close() {
+    opened_.store(false);
+    handle_.reset();
+}
+
+std::string MassDevice::openErrorHint() const {
+    if (lastOpenError_ == OpenError::None || !backend_) return {};
+    return backend_->OpenErrorHint(name_, devicePath_, lastOpenError_);
+}
+
+bool MassDevice::TransferIn(const uint8_t* cdb, uint32_t length, uint8_t* buffer) {
+    return transfer(cdb, DataDirection::In, buffer, length);
+}
+
+bool MassDevice::TransferOut(const uint8_t* cdb, uint32_t length, const uint8_t* buffer) {
+    // The handle interface takes one mutable buffer for both directions; data-out is only read.
+    return transfer(cdb, DataDirection::Out, const_cast<uint8_t*>(buffer), length);
+}
+
+bool MassDevice::transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length) {
+    lastTransfer_ = TransferResult{};
+    if (!handle_ || !opened_.load()) {
+        lastTransfer_.status = TransferStatus::NotOpen;
+        return false;
+    }
+    if (cdb == nullptr || (length > 0 && data == nullptr)) {
+        // A request the OS would refuse: never hand a null buffer to a driver.
+        lastTransfer_.status = TransferStatus::OsError;
+        lastTransfer_.osError = EINVAL;
+        return false;
+    }
+    if (length == 0) {
+        dir = DataDirection::None;
+        data = nullptr;
+    }
+    lastTransfer_ = CheckedResult(handle_->Execute(cdb, dir, data, length, kPassThroughTimeoutMs));
+    return lastTransfer_.ok();
+}
+
+}  // namespace brev

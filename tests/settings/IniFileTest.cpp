@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TempDir.h"
+#include "app/settings/IniFile.h"
+
+namespace brev {
+namespace {
+
+TEST(IniFileTest, LookupFollowsProfileRules) {
+    const IniFile ini = IniFile::Parse(
+        "top=ignored\n"
+        "[Other]\n"
+        "key=other\n"
+        "[ Setting ]\n"
+        "  Key  =  spaced value  \n"
+        "key=second occurrence\n"
+        "quoted=\"a b\"\n"
+        "num= 12abc\n"
+        "neg=-1\n"
+        "big=4294967297\n"
+        "word=abc\n"
+        "empty=\n");
+    EXPECT_EQ(ini.Get("setting", "KEY"), "spaced value");
+    EXPECT_EQ(ini.Get("OTHER", "key"), "other");
+    EXPECT_EQ(ini.Get("setting", "top"), std::nullopt);
+    EXPECT_EQ(ini.Get("setting", "quoted"), "a b");
+    EXPECT_EQ(ini.Get("missing", "key"), std::nullopt);
+
+    EXPECT_EQ(ini.GetInt("setting", "num", 7), 12);
+    EXPECT_EQ(ini.GetInt("setting", "neg", 7), -1);
+    EXPECT_EQ(ini.GetInt("setting", "big", 7), 1);  // wraps at 32 bits
+    EXPECT_EQ(ini.GetInt("setting", "word", 7), 0);
+    EXPECT_EQ(ini.GetInt("setting", "empty", 7), 7);
+    EXPECT_EQ(ini.GetInt("setting", "absent", 7), 7);
+    EXPECT_EQ(ini.GetString("setting", "absent", "PB5"), "PB5");
+    EXPECT_EQ(ini.GetString("setting", "empty", "PB5"), "");
+}
+
+TEST(IniFileTest, LongStringsAreCutWithoutSplittingACharacter) {
+    // 258 ASCII characters, then a three-byte and a four-byte (two UTF-16 units) character.
+    const std::string ascii(258, 'a');
+    IniFile ini = IniFile::Parse("[s]\nthree=" + ascii + "中x\nfour=" + ascii + "\xF0\x9F\x98\x80" + "\n");
+    EXPECT_EQ(ini.GetString("s", "three", ""), ascii + "中");
+    EXPECT_EQ(ini.GetString("s", "four", ""), ascii);
+}
+
+TEST(IniFileTest, WritesTouchOnlyTheirLineAndKeepTheLayout) {
+    const std::string original =
+        "\xEF\xBB\xBF; settings\r\n"
+        "[first]\r\n"
+        "Alpha = 1\r\n"
+        "unknown=keep me   \r\n"
+        "\r\n"
+        "[second]\r\n"
+        "x=1";  // no line ending on the last line
+    IniFile ini = IniFile::Parse(original);
+    EXPECT_EQ(ini.Serialize(), original);
+
+    ASSERT_TRUE(ini.Set("FIRST", "alpha", "2"));
+    ASSERT_TRUE(ini.Set("first", "beta", "new"));
+    ASSERT_TRUE(ini.Set("second", "y", "2"));
+    ASSERT_TRUE(ini.Set("third", "z", "3"));
+    EXPECT_EQ(ini.Serialize(),
+              "\xEF\xBB\xBF; settings\r\n"
+              "[first]\r\n"
+              "Alpha =2\r\n"
+              "unknown=keep me   \r\n"
+              "beta=new\r\n"
+              "\r\n"
+              "[second]\r\n"
+              "x=1\r\n"
+              "y=2\r\n"
+              "\r\n"
+              "[third]\r\n"
+              "z=3\r\n");
+}
+
+TEST(IniFileTest, RefusesTextThatWouldBreakTheLineStructure) {
+    IniFile ini = IniFile::Parse("[s]\nk=v\n");
+    EXPECT_FALSE(ini.Set("s", "k", "a\n[evil]\nx=1"));
+    EXPECT_FALSE(ini.Set("s", "k", "a\rb"));
+    EXPECT_FALSE(ini.Set("s", "k=x", "v"));
+    EXPECT_FALSE(ini.Set("s]", "k", "v"));
+    EXPECT_FALSE(ini.Set("", "k", "v"));
+    EXPECT_FALSE(ini.Set("s", ";k", "v"));
+    EXPECT_EQ(ini.Serialize(), "[s]\nk=v\n");
+}
+
+TEST(IniFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
+    test::TempDir dir;
+    const auto path = dir.path() / "confile.inf";
+    test::WriteText(path, "[s]\nk=old\n");
+
+    IniFile ini = *IniFile::Load(path);
+    ASSERT_TRUE(ini.Set("s", "k", "new"));
+    bool renameCalled = false;
+    const auto failingRename = [&](const std::filesystem::path& from, const std::filesystem::path& to) {
+        renameCalled = true;
+        // The complete new text is in place beside the target when the rename is attempted.
+        EXPECT_EQ(from.parent_path(), to.parent_path());
+        EXPECT_EQ(test::ReadText(from), "[s]\nk=new\n");
+        return std::make_error_code(std::errc::no_space_on_device);
+    };
+    EXPECT_FALSE(ini.Save(path, failingRename));
+    EXPECT_TRUE(renameCalled);
+    EXPECT_EQ(test::ReadText(path), "[s]\nk=old\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    // A folder that does not exist cannot take the temporary file.
+    EXPECT_FALSE(ini.Save(dir.path() / "no-such-folder" / "confile.inf"));
+
+    ASSERT_TRUE(ini.Save(path));
+    EXPECT_EQ(test::ReadText(path), "[s]\nk=new\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+}  // namespace
+}  // namespace brev
