@@ -1,0 +1,221 @@
+#include "device/linux/LinuxBackend.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "device/linux/SgIo.h"
+#include "device/linux/Sysfs.h"
+
+namespace fs = std::filesystem;
+
+namespace brev {
+
+namespace {
+
+constexpr const char* kRulesFile = "70-brevload.rules";
+
+// SCSI peripheral device types.
+constexpr int kTypeDisk = 0x00;
+constexpr int kTypeWorm = 0x04;
+constexpr int kTypeCdRom = 0x05;
+constexpr int kTypeOptical = 0x07;
+constexpr int kTypeRbc = 0x0e;
+
+std::string BlockDir(const LinuxSystem& sys, const std::string& name) {
+    return sys.sysRoot + "/block/" + name;
+}
+
+std::optional<int> ReadInt(const std::string& path) {
+    const auto text = sysfs::ReadAttribute(path);
+    if (!text || text->empty()) return std::nullopt;
+    try {
+        std::size_t used = 0;
+        const int value = std::stoi(*text, &used, 0);
+        if (used != text->size()) return std::nullopt;
+        return value;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+class LinuxHandle : public IPassThroughHandle {
+public:
+    LinuxHandle(LinuxSystem sys, int fd, std::string deviceDir)
+        : sys_(std::move(sys)), fd_(fd), deviceDir_(std::move(deviceDir)) {}
+    ~LinuxHandle() override { sys_.close(fd_); }
+    LinuxHandle(const LinuxHandle&) = delete;
+    LinuxHandle& operator=(const LinuxHandle&) = delete;
+
+    bool Identify(VolumeIdentity& out) override {
+        // Read from the device the handle was opened on, so a name reused by another device
+        // after a replug cannot lend its strings.
+        auto vendor = sysfs::ReadAttribute(deviceDir_ + "/vendor");
+        auto product = sysfs::ReadAttribute(deviceDir_ + "/model");
+        if (!vendor || !product) return false;
+        out.bus = sysfs::IsBelowUsbDevice(sys_.sysRoot, deviceDir_) ? BusType::Usb : BusType::Other;
+        out.vendor = std::move(*vendor);
+        out.product = std::move(*product);
+        return true;
+    }
+
+    TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
+                           uint32_t timeoutMs) override {
+        // A data phase needs a buffer and a direction; refuse rather than send a mismatched request.
+        if (cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None))) {
+            TransferResult r;
+            r.status = TransferStatus::OsError;
+            r.osError = EINVAL;
+            return r;
+        }
+        std::array<unsigned char, kCdbSize> block{};
+        std::memcpy(block.data(), cdb, block.size());
+        std::array<unsigned char, sgio::kSenseSize> sense{};
+        sg_io_hdr_t hdr;
+        sgio::FillRequest(hdr, block.data(), dir, data, length, timeoutMs, sense.data());
+        const int rc = sys_.sgIo(fd_, &hdr);
+        const int err = rc < 0 ? errno : 0;
+        return sgio::Outcome(rc, err, hdr);
+    }
+
+private:
+    LinuxSystem sys_;
+    int fd_;
+    std::string deviceDir_;
+};
+
+OpenError OpenErrorFor(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM:
+            return OpenError::PermissionDenied;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return OpenError::NotFound;
+        case EBUSY:
+            return OpenError::Busy;
+        default:
+            return OpenError::Other;
+    }
+}
+
+void SetError(OpenError* err, OpenError value) {
+    if (err != nullptr) *err = value;
+}
+
+}  // namespace
+
+std::vector<VolumeRef> LinuxBackend::ListVolumes() {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(sys_.sysRoot + "/block", ec);
+    if (ec) return {};
+    for (const auto& entry : it) {
+        std::string name = entry.path().filename().string();
+        if (sysfs::IsScsiDiskName(name)) names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), sysfs::KernelNameLess);
+    std::vector<VolumeRef> volumes;
+    volumes.reserve(names.size());
+    for (auto& name : names) {
+        std::string path = sys_.devRoot + "/" + name;
+        volumes.push_back({std::move(name), std::move(path)});
+    }
+    return volumes;
+}
+
+DriveType LinuxBackend::QueryDriveType(const std::string& name, const std::string& path) {
+    (void)path;
+    if (!sysfs::IsSafeName(name)) return DriveType::Unknown;
+    const std::string dir = BlockDir(sys_, name);
+    const auto type = ReadInt(dir + "/device/type");
+    if (!type) return DriveType::Unknown;
+    switch (*type) {
+        case kTypeCdRom:
+        case kTypeWorm:
+            return DriveType::CdRom;
+        case kTypeDisk:
+        case kTypeOptical:
+        case kTypeRbc: {
+            const auto removable = ReadInt(dir + "/removable");
+            if (!removable) return DriveType::Unknown;
+            return *removable != 0 ? DriveType::Removable : DriveType::Fixed;
+        }
+        default:
+            return DriveType::Unknown;
+    }
+}
+
+std::unique_ptr<IPassThroughHandle> LinuxBackend::OpenVolume(const std::string& name, const std::string& path,
+                                                             OpenError* err) {
+    (void)path;
+    if (!sysfs::IsSafeName(name)) {
+        SetError(err, OpenError::NotFound);
+        return nullptr;
+    }
+    std::error_code ec;
+    const fs::path deviceDir = fs::canonical(BlockDir(sys_, name) + "/device", ec);
+    if (ec) {
+        SetError(err, OpenError::NotFound);
+        return nullptr;
+    }
+    const std::string sg = sysfs::ScsiGenericName(deviceDir.string());
+    if (sg.empty()) {
+        SetError(err, OpenError::NotFound);
+        return nullptr;
+    }
+    // Read-write: for a non-root user the sg driver lets vendor commands through only on a
+    // writable open. Non-blocking so a busy device does not hang the open.
+    const int fd = sys_.open(sys_.devRoot + "/" + sg, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetError(err, OpenErrorFor(errno));
+        return nullptr;
+    }
+    SetError(err, OpenError::None);
+    return std::make_unique<LinuxHandle>(sys_, fd, deviceDir.string());
+}
+
+std::string LinuxBackend::OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {
+    if (!sysfs::IsSafeName(name)) return {};
+    std::error_code ec;
+    const fs::path deviceDir = fs::canonical(BlockDir(sys_, name) + "/device", ec);
+    const std::string sg = ec ? std::string() : sysfs::ScsiGenericName(deviceDir.string());
+    const std::string sgPath = sys_.devRoot + "/" + sg;
+    switch (err) {
+        case OpenError::PermissionDenied:
+            return "no permission to open " + (sg.empty() ? path : sgPath) + " (SCSI generic node of " +
+                   path + "): install the udev rule " + kRulesFile +
+                   " into /etc/udev/rules.d, run 'udevadm control --reload' and 'udevadm trigger', "
+                   "then replug the device; or run as root";
+        case OpenError::NotFound:
+            if (ec) return path + " is no longer present";
+            if (sg.empty()) {
+                return path + " has no SCSI generic node: load the sg module ('modprobe sg')";
+            }
+            return sgPath + " (SCSI generic node of " + path + ") does not exist";
+        case OpenError::Busy:
+            return sgPath + " is busy (opened exclusively by another program)";
+        default:
+            return {};
+    }
+}
+
+int SystemOpen(const std::string& path, int flags) { return ::open(path.c_str(), flags); }
+int SystemSgIo(int fd, sg_io_hdr_t* hdr) { return ::ioctl(fd, SG_IO, hdr); }
+int SystemClose(int fd) { return ::close(fd); }
+
+std::shared_ptr<IPassThroughBackend> MakeLinuxBackend() { return MakeLinuxBackend(LinuxSystem{}); }
+
+std::shared_ptr<IPassThroughBackend> MakeLinuxBackend(LinuxSystem sys) {
+    return std::make_shared<LinuxBackend>(std::move(sys));
+}
+
+}  // namespace brev

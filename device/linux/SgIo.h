@@ -1,0 +1,25 @@
+// Turning one SG_IO request and its outcome into the portable transfer result.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "device/PassThrough.h"
+
+namespace brev::sgio {
+
+constexpr unsigned char kSenseSize = 32;
+
+// Fills `hdr` for one command; `cdb` and `sense` must outlive the request.
+void FillRequest(sg_io_hdr_t& hdr, unsigned char* cdb, DataDirection dir, uint8_t* data, uint32_t length,
+                 uint32_t timeoutMs, unsigned char* sense);
+
+// The result of a request whose ioctl returned `rc` (`err` is errno when rc < 0).
+TransferResult Outcome(int rc, int err, const sg_io_hdr_t& hdr);
+
+// Sense key, ASC and ASCQ from fixed (0x70/0x71) or descriptor (0x72/0x73) sense data.
+void ParseSense(const uint8_t* sense, std::size_t length, TransferResult& out);
+
+}  // namespace brev::sgio

@@ -1,0 +1,210 @@
+// A fake sysfs tree in a temporary folder and a scripted SG_IO, for driving the Linux backend.
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "device/linux/LinuxBackend.h"
+
+namespace brev::test {
+
+namespace fs = std::filesystem;
+
+struct FakeDisk {
+    std::string name;  // sdb, sr0
+    int scsiType = 0;  // 0 disk, 5 CD-ROM
+    bool removable = true;
+    bool usb = true;
+    std::string vendor = "BRVNTIS ";
+    std::string product = "DEVICE          ";
+    std::string sg = "sg1";  // empty: no SCSI generic node bound
+};
+
+class FakeSysfs {
+public:
+    FakeSysfs() {
+        std::random_device rd;
+        root_ = fs::temp_directory_path() /
+                ("brev-linux-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+        fs::create_directories(root_ / "sys/block");
+        fs::create_directories(root_ / "sys/bus/usb");
+        fs::create_directories(root_ / "sys/bus/pci");
+        fs::create_directories(root_ / "run");
+    }
+    ~FakeSysfs() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    FakeSysfs(const FakeSysfs&) = delete;
+    FakeSysfs& operator=(const FakeSysfs&) = delete;
+
+    std::string sysRoot() const { return (root_ / "sys").string(); }
+    std::string devRoot() const { return (root_ / "dev").string(); }
+    std::string runRoot() const { return (root_ / "run").string(); }
+
+    // Lays the disk out as the kernel does: a SCSI device below its host, below a USB
+    // device and interface or below a PCI controller, with /sys/block/<name> pointing at it.
+    void Add(const FakeDisk& d) {
+        const int n = next_++;
+        const std::string host = "host" + std::to_string(n), hctl = std::to_string(n) + ":0:0:0";
+        fs::path pci = root_ / "sys/devices/pci0000:00/0000:00:14.0";
+        if (!fs::exists(pci)) {
+            Dir(pci);
+            Link(pci / "subsystem", root_ / "sys/bus/pci");
+        }
+        fs::path parent = pci;
+        if (d.usb) {
+            const std::string port = "1-" + std::to_string(n);
+            fs::path usbDev = pci / "usb1" / port;
+            Dir(usbDev);
+            Link(usbDev / "subsystem", root_ / "sys/bus/usb");
+            Write(usbDev / "devnum", std::to_string(n + 1));
+            Write(usbDev / "idVendor", "1234");
+            fs::path intf = usbDev / (port + ":1.0");
+            Dir(intf);
+            Link(intf / "subsystem", root_ / "sys/bus/usb");
+            parent = intf;
+        } else {
+            parent = pci / ("ata" + std::to_string(n));
+            Dir(parent);
+        }
+        fs::path scsiDev = parent / host / ("target" + std::to_string(n) + ":0:0") / hctl;
+        Dir(scsiDev);
+        Write(scsiDev / "type", std::to_string(d.scsiType));
+        Write(scsiDev / "vendor", d.vendor);
+        Write(scsiDev / "model", d.product);
+        if (!d.sg.empty()) Dir(scsiDev / "scsi_generic" / d.sg);
+        fs::path block = scsiDev / "block" / d.name;
+        Dir(block);
+        Write(block / "removable", d.removable ? "1" : "0");
+        Link(block / "device", scsiDev);
+        Link(root_ / "sys/block" / d.name, block);
+        devices_[d.name] = scsiDev;
+    }
+
+    // A block device that is no SCSI disk (virtio, loop): no device/type.
+    void AddOther(const std::string& name) {
+        fs::path block = root_ / "sys/devices/virtual/block" / name;
+        Dir(block);
+        Write(block / "removable", "0");
+        Link(root_ / "sys/block" / name, block);
+    }
+
+    // Unplugs: the device's directories vanish.
+    void Remove(const std::string& name) {
+        fs::remove_all(devices_.at(name));
+        fs::remove(root_ / "sys/block" / name);
+    }
+
+    LinuxSystem System() const {
+        LinuxSystem sys;
+        sys.sysRoot = sysRoot();
+        sys.devRoot = devRoot();
+        sys.runRoot = runRoot();
+        sys.open = [](const std::string&, int) {
+            errno = ENOSYS;
+            return -1;
+        };
+        sys.sgIo = [](int, sg_io_hdr_t*) {
+            errno = ENOSYS;
+            return -1;
+        };
+        sys.close = [](int) { return 0; };
+        return sys;
+    }
+
+private:
+    static void Dir(const fs::path& p) { fs::create_directories(p); }
+    // sysfs attributes end with a newline the backend must drop.
+    static void Write(const fs::path& p, const std::string& text) {
+        std::ofstream(p, std::ios::binary) << text << '\n';
+    }
+    static void Link(const fs::path& link, const fs::path& target) {
+        fs::create_directory_symlink(fs::relative(target, link.parent_path()), link);
+    }
+
+    fs::path root_;
+    int next_ = 0;
+    std::map<std::string, fs::path> devices_;
+};
+
+// What one SG_IO call was asked, copied while the request was alive.
+struct RecordedRequest {
+    sg_io_hdr_t hdr{};
+    std::vector<uint8_t> cdb;
+    std::vector<uint8_t> dataOut;
+};
+
+// The answer the fake SG_IO gives to the next request.
+struct ScriptedAnswer {
+    int errnoValue = 0;  // non-zero: the ioctl fails with it
+    unsigned char status = 0;
+    unsigned short hostStatus = 0;
+    unsigned short driverStatus = 0;
+    std::vector<uint8_t> sense;
+    std::vector<uint8_t> dataIn;
+};
+
+// Records every open, close and SG_IO; answers as scripted.
+struct FakeCalls {
+    std::vector<std::pair<std::string, int>> opens;
+    std::vector<int> closes;
+    std::vector<RecordedRequest> requests;
+    int openErrno = 0;
+    ScriptedAnswer answer;
+    int nextFd = 40;
+
+    void Install(LinuxSystem& sys) {
+        sys.open = [this](const std::string& path, int flags) {
+            opens.emplace_back(path, flags);
+            if (openErrno != 0) {
+                errno = openErrno;
+                return -1;
+            }
+            return nextFd++;
+        };
+        sys.close = [this](int fd) {
+            closes.push_back(fd);
+            return 0;
+        };
+        sys.sgIo = [this](int, sg_io_hdr_t* hdr) {
+            RecordedRequest rec;
+            rec.hdr = *hdr;
+            rec.cdb.assign(hdr->cmdp, hdr->cmdp + hdr->cmd_len);
+            if (hdr->dxfer_direction == SG_DXFER_TO_DEV && hdr->dxferp != nullptr) {
+                const auto* p = static_cast<const uint8_t*>(hdr->dxferp);
+                rec.dataOut.assign(p, p + hdr->dxfer_len);
+            }
+            requests.push_back(std::move(rec));
+            if (answer.errnoValue != 0) {
+                errno = answer.errnoValue;
+                return -1;
+            }
+            if (hdr->dxfer_direction == SG_DXFER_FROM_DEV) {
+                const std::size_t n = std::min<std::size_t>(answer.dataIn.size(), hdr->dxfer_len);
+                if (n > 0) std::memcpy(hdr->dxferp, answer.dataIn.data(), n);
+                hdr->resid = static_cast<int>(hdr->dxfer_len - n);
+            }
+            hdr->status = answer.status;
+            hdr->masked_status = static_cast<unsigned char>((answer.status >> 1) & 0x7f);
+            hdr->host_status = answer.hostStatus;
+            hdr->driver_status = answer.driverStatus;
+            const std::size_t sb = std::min<std::size_t>(answer.sense.size(), hdr->mx_sb_len);
+            if (sb > 0) std::memcpy(hdr->sbp, answer.sense.data(), sb);
+            hdr->sb_len_wr = static_cast<unsigned char>(sb);
+            return 0;
+        };
+    }
+};
+
+}  // namespace brev::test

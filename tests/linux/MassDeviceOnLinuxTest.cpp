@@ -1,0 +1,100 @@
+// The portable device layer on top of the Linux backend: a fake tree end to end, and this machine.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "device/CMutilMassStorage.h"
+#include "device/MassDevice.h"
+#include "tests/linux/FakeLinux.h"
+
+namespace brev {
+namespace {
+
+using test::FakeCalls;
+using test::FakeDisk;
+using test::FakeSysfs;
+
+const PatternList kVendors = {"BRVNTIS"};
+const PatternList kProducts = {"DEVICE"};
+
+TEST(MassDeviceOnLinux, FindsOpensAndTransfersThroughSgIo) {
+    FakeSysfs fake;
+    FakeDisk fixed{"sda", 0, false, false, "ATA     ", "SOME DISK       ", "sg0"};
+    FakeDisk target{"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", "sg1"};
+    FakeDisk elsewhere{"sdc", 0, true, false, "BRVNTIS ", "DEVICE          ", "sg2"};  // not on USB
+    FakeDisk wrongCase{"sdd", 0, true, true, "BrvNTIS ", "DEVICE          ", "sg3"};
+    for (const auto& d : {fixed, target, elsewhere, wrongCase}) fake.Add(d);
+    LinuxSystem sys = fake.System();
+    FakeCalls calls;
+    calls.Install(sys);
+    auto backend = MakeLinuxBackend(sys);
+
+    CMutilMassStorage scanner(backend, kProducts, kVendors);
+    std::vector<PresentDevice> found;
+    scanner.GetDevices(found);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, "sdb");
+    EXPECT_EQ(found[0].devicePath, fake.devRoot() + "/sdb");
+    EXPECT_EQ(found[0].productId, "DEVICE          ");
+    // Every probe closed what it opened; the fixed disk was never opened.
+    EXPECT_EQ(calls.opens.size(), calls.closes.size());
+    for (const auto& [path, flags] : calls.opens) EXPECT_NE(path, fake.devRoot() + "/sg0");
+
+    MassDevice device(backend, found[0].devicePath, found[0].name, kVendors, kProducts);
+    ASSERT_EQ(device.Open(), 1);
+    EXPECT_EQ(device.GetVendorId(), "BRVNTIS ");
+
+    std::array<uint8_t, kCdbSize> cdb{0xFD, 0x01};
+    std::array<uint8_t, 4> id{};
+    calls.answer.dataIn = {0x85, 0x40, 0x16, 0x00};
+    ASSERT_TRUE(device.TransferIn(cdb.data(), id.size(), id.data()));
+    EXPECT_EQ(id, (std::array<uint8_t, 4>{0x85, 0x40, 0x16, 0x00}));
+    EXPECT_EQ(calls.requests.back().hdr.dxfer_direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(calls.requests.back().cdb.at(0), 0xFD);
+
+    ASSERT_TRUE(device.TransferOut(cdb.data(), 0, nullptr));
+    EXPECT_EQ(calls.requests.back().hdr.dxfer_direction, SG_DXFER_NONE);
+
+    // A rejected command is no success, and neither is a vanished device.
+    calls.answer = {0, 0x02, 0, 0x08, {0x70, 0, 0x05, 0, 0, 0, 0, 0x0a, 0, 0, 0, 0, 0x20, 0x00}, {}};
+    EXPECT_FALSE(device.TransferIn(cdb.data(), id.size(), id.data()));
+    EXPECT_EQ(device.lastTransfer().status, TransferStatus::CheckCondition);
+    EXPECT_EQ(device.lastTransfer().asc, 0x20);
+    calls.answer = {ENODEV, 0, 0, 0, {}, {}};
+    EXPECT_FALSE(device.TransferOut(cdb.data(), 0, nullptr));
+    EXPECT_EQ(device.lastTransfer().status, TransferStatus::NoDevice);
+
+    device.Close();
+    EXPECT_EQ(calls.opens.size(), calls.closes.size());
+}
+
+TEST(MassDeviceOnLinux, PermissionProblemIsReportedByTheScan) {
+    FakeSysfs fake;
+    fake.Add({"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", "sg1"});
+    LinuxSystem sys = fake.System();
+    FakeCalls calls;
+    calls.openErrno = EACCES;
+    calls.Install(sys);
+
+    CMutilMassStorage scanner(MakeLinuxBackend(sys), kProducts, kVendors);
+    scanner.Scan();
+    EXPECT_TRUE(scanner.devices().empty());
+    ASSERT_EQ(scanner.permissionProblems().size(), 1u);
+    EXPECT_NE(scanner.permissionProblems()[0].find("70-brevload.rules"), std::string::npos);
+}
+
+// This machine has no target device attached: the real backend must list what it finds
+// without opening anything it should not and match nothing.
+TEST(MassDeviceOnLinux, RealSystemHasNoMatchingDevice) {
+    auto backend = MakeLinuxBackend();
+    for (const VolumeRef& v : backend->ListVolumes()) {
+        EXPECT_TRUE(v.name.starts_with("sd") || v.name.starts_with("sr")) << v.name;
+        EXPECT_EQ(v.path, "/dev/" + v.name);
+    }
+    CMutilMassStorage scanner(backend, kProducts, kVendors);
+    scanner.Scan();
+    EXPECT_TRUE(scanner.devices().empty());
+}
+
+}  // namespace
+}  // namespace brev
