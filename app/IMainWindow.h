@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/WindowEvents.h"
-#include "ops/Jobs.h"
 #include "ops/JobNotifier.h"
+#include "ops/Jobs.h"
 
 namespace brev {
 

@@ -1,5 +1,6 @@
 // The diagnostic single commands of the test area, on one test connection.
-// Runs synchronously on the UI thread; results are shown only as message boxes.
+// Runs synchronously on the UI thread; results are shown only as message boxes. A read that
+// fails says so and writes no file.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,14 @@ public:
     bool isOpen() const { return testDevice_ != nullptr; }
 
 private:
+    void box(const char* message) const;
+    bool guard() const;  // shows "not initialised" when the connection is closed
+    uint8_t selector() const;
+    void send(const Cdb& cdb);
+    void sendIn(const Cdb& cdb, uint32_t length);
+    void writeFile(uint8_t sub);
+    void readToFile(const Cdb& cdb);
+
     JobEnvironment env_;
     std::filesystem::path readDataPath_;
     std::unique_ptr<MassDevice> testDevice_;

@@ -29,10 +29,13 @@ struct JobEnvironment {
     IJobNotifier* notifier = nullptr;
     SharedSettings* settings = nullptr;
     CJobRegistry* registry = nullptr;
-    std::filesystem::path programFolder;      // read.bin is written here
-    std::filesystem::path deviceProgramsDir;  // spi.bin and reset.bin (brevload_files)
-    std::function<uint32_t()> tickCount;      // seed of the random-data test (millisecond tick)
+    std::filesystem::path programFolder;                   // read.bin is written here
+    std::filesystem::path deviceProgramsDir;               // spi.bin and reset.bin (brevload_files)
+    std::function<uint32_t()> tickCount;                   // seed of the random-data test (millisecond tick)
     std::function<void(std::chrono::milliseconds)> sleep;  // the pause of the PC-mode path
+    // Patterns a job's own device handle must match when it opens (the controller's lists).
+    PatternList vendorPatterns{"BRVNTIS"};
+    PatternList productPatterns{"DEVICE", "COMP_AUDIO", "USB"};
 };
 
 // Arguments of StartDownload, plus the pin texts copied on the UI thread.
@@ -43,6 +46,8 @@ struct StartRequest {
     int writeRandom = 0;
     int exFlash = 0;
     PinTexts pins = DefaultPinTexts();
+    // The file to download; empty: the shared downloadFilePath (console mode names its own).
+    std::string filePath;
 };
 
 // Copied by value into the job's thread.
@@ -60,10 +65,12 @@ struct DownloadJob {
 // registry thread. Returns true when a job was started.
 bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
                       const StartRequest& request);
-// Body of a download job's thread.
+// Body of a download job's thread: dispatches to its path, then reports JobFinished.
 void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job);
 
 // UI thread: starts a read-back of the first MiB into programFolder/read.bin (or `output`).
+// Refused (with a log line) while the device runs another job or another read-back writes
+// the same file.
 bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
                    const std::string& deviceName, const std::filesystem::path& output = {});
 

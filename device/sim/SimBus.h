@@ -2,6 +2,7 @@
 // behaves like an OS backend (listing, drive type, open, transfers, removal).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,24 +19,31 @@ class SimBus : public IDeviceEventSource {
 public:
     SimBus();
     ~SimBus() override;
+    SimBus(const SimBus&) = delete;
+    SimBus& operator=(const SimBus&) = delete;
 
-    // Attaches a device under `name` (path "sim:NAME") and raises an arrival event.
+    // Attaches a device under `name` (path "sim:NAME") and raises an arrival event. Plugging in
+    // powers the device up (SimDevice::PowerCycle). A device already under that name is detached first.
     void Attach(const std::string& name, std::shared_ptr<SimDevice> device);
-    // Detaches it: open handles fail from now on; raises a removal event.
+    // Detaches it: open handles fail from now on; raises a removal event. A device that a fault
+    // drops off the bus is detached the same way.
     void Detach(const std::string& name);
     std::shared_ptr<SimDevice> Find(const std::string& name) const;
+    // The device and its attachment (`generation`, 0 when detached) in one look-up.
+    std::shared_ptr<SimDevice> Find(const std::string& name, uint64_t* generation) const;
     std::vector<std::string> Names() const;  // sorted by name
+    // Which attachment `name` is (0 when detached); handles remember it to tell a re-attach apart.
+    uint64_t Generation(const std::string& name) const;
 
     int Fd() const override;  // readable while events are pending (-1 where there are no pipes)
     std::vector<DeviceEvent> ReadEvents() override;
 
     static std::string PathFor(const std::string& name) { return "sim:" + name; }
 
+    struct Core;
+
 private:
-    mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<SimDevice>> devices_;
-    std::vector<DeviceEvent> pending_;
-    int pipe_[2] = {-1, -1};
+    std::shared_ptr<Core> core_;
 };
 
 class SimBackend : public IPassThroughBackend {
@@ -44,7 +52,7 @@ public:
     std::vector<VolumeRef> ListVolumes() override;
     DriveType QueryDriveType(const std::string& name, const std::string& path) override;
     std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
-                                                    OpenError* err) override;
+                                                   OpenError* err) override;
     const std::shared_ptr<SimBus>& bus() const { return bus_; }
 
 private:

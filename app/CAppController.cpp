@@ -1,0 +1,352 @@
+#include "app/CAppController.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "app/Console.h"
+#include "app/CrashHandler.h"
+#include "app/settings/SettingsFile.h"
+#include "device/MassDevice.h"
+#include "image/ImageChecker.h"
+
+namespace brev {
+namespace {
+
+constexpr const char* kDeviceAtStart = "检测到设备已插入";
+constexpr const char* kDeviceArrived = "检查到设备接入";
+constexpr const char* kDeviceRemoved = "设备移除";
+
+const PatternList kPcModeProducts = {"COMP_AUDIO", "USB"};
+
+uint32_t DefaultTickCount() {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(ms.count());
+}
+
+std::string Tagged(const std::string& device, const std::string& text) {
+    return device.empty() ? text : "[" + device + "] " + text;
+}
+
+}  // namespace
+
+// --- console tee -------------------------------------------------------------------------
+
+void CAppController::ConsoleTee::SetStream(std::ostream* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_ = out;
+}
+
+void CAppController::ConsoleTee::print(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (out_) *out_ << line << std::endl;
+}
+
+void CAppController::ConsoleTee::PostProgressPos(const std::string& name, int percent) {
+    if (auto* w = owner_.window_.get()) w->PostProgressPos(name, percent);
+    print(Tagged(name, std::to_string(percent) + "%"));
+}
+
+void CAppController::ConsoleTee::PostProgressImage(const std::string& name, int state) {
+    if (auto* w = owner_.window_.get()) w->PostProgressImage(name, state);
+}
+
+void CAppController::ConsoleTee::PostEnableControls(const std::string& name, int enable) {
+    if (auto* w = owner_.window_.get()) w->PostEnableControls(name, enable);
+}
+
+void CAppController::ConsoleTee::AddTipsText(const std::string& text, const std::string& device) {
+    if (auto* w = owner_.window_.get()) w->AddTipsText(text, device);
+    print(Tagged(device, text));
+}
+
+void CAppController::ConsoleTee::ShowFileParseError(int code) {
+    if (auto* w = owner_.window_.get()) w->ShowFileParseError(code);
+    if (auto text = ImageErrorText(code)) print(std::string(*text));
+}
+
+void CAppController::ConsoleTee::ShowMessageBox(const std::string& text, const std::string& caption) {
+    if (auto* w = owner_.window_.get()) w->ShowMessageBox(text, caption);
+    print(text);
+}
+
+void CAppController::ConsoleTee::JobFinished(const std::string& name, const JobOutcome& outcome) {
+    if (auto* w = owner_.window_.get()) w->JobFinished(name, outcome);
+    print(Tagged(name, outcome.success ? "succeeded" : "FAILED"));
+}
+
+// --- controller ----------------------------------------------------------------------------
+
+CAppController::CAppController(AppServices services) : services_(std::move(services)) {
+    pcUpdateSupport_ = ReadPcUpdateSupport(services_.folders.modeFile);
+    vendorPatterns_ = {"BRVNTIS"};
+    productPatterns_ = {"DEVICE"};
+    if (pcUpdateSupport_ != 0)
+        productPatterns_.insert(productPatterns_.end(), kPcModeProducts.begin(), kPcModeProducts.end());
+    downloadMonitor_ =
+        std::make_shared<CMutilMassStorage>(services_.backend, productPatterns_, vendorPatterns_);
+    pcModeMonitor_ = std::make_shared<CMutilMassStorage>(
+        services_.backend, pcUpdateSupport_ != 0 ? kPcModeProducts : PatternList{}, vendorPatterns_);
+
+    if (!services_.tickCount) services_.tickCount = DefaultTickCount;
+    if (!services_.sleep)
+        services_.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    if (!services_.openConsole) services_.openConsole = OpenParentConsole;
+    if (services_.readDataPath.empty()) services_.readDataPath = "readData.bin";
+    commandLine_ = ParseCommandLine(services_.arguments);
+    testConnection_ = std::make_unique<CTestConnection>(jobEnvironment(), services_.readDataPath);
+
+    if (services_.installCrashHandler) InstallCrashHandler();
+}
+
+CAppController::~CAppController() {
+    *alive_ = false;
+    WaitForJobs();
+    testConnection_.reset();
+    if (window_) {
+        CWindowEvents& ev = window_->events();
+        ev.DeviceChanged.Unsubscribe(this);
+        ev.StartDownload.Unsubscribe(this);
+        ev.StartRead.Unsubscribe(this);
+        ev.ConsoleDownload.Unsubscribe(this);
+        for (CEvent<>* e :
+             {&ev.TestInit, &ev.TestGetCrc16, &ev.TestSystemReset, &ev.TestReadFlashId, &ev.TestWriteByte,
+              &ev.TestWritePage, &ev.TestReadChipVer, &ev.TestErase4K, &ev.TestErase32K, &ev.TestErase64K,
+              &ev.TestEraseChip, &ev.TestRead, &ev.TestFastRead, &ev.TestCloseDevice})
+            e->Unsubscribe(this);
+        ev.TestSetKey.Unsubscribe(this);
+    }
+}
+
+JobEnvironment CAppController::jobEnvironment() {
+    JobEnvironment env;
+    env.backend = services_.backend;
+    env.notifier = &notifier_;
+    env.settings = &settings_;
+    env.registry = &registry_;
+    env.programFolder = services_.folders.programFolder;
+    env.deviceProgramsDir = services_.folders.deviceProgramsDir;
+    env.tickCount = services_.tickCount;
+    env.sleep = services_.sleep;
+    env.vendorPatterns = vendorPatterns_;
+    env.productPatterns = productPatterns_;
+    return env;
+}
+
+bool CAppController::Run() {
+    if (window_ || !services_.createWindow) return false;
+    window_ = services_.createWindow(*this);
+    if (!window_) return false;
+    // The window raises ConsoleDownload while it is being created.
+    window_->events().ConsoleDownload.Subscribe(this,
+                                                [this](const std::string& path) { ConsoleDownload(path); });
+    if (!window_->Create()) return false;
+
+    std::vector<PresentDevice> found;
+    downloadMonitor_->GetDevices(found);
+    for (PresentDevice& device : found) {
+        if (!findDevice(device.name)) presentDevices_.push_back(std::move(device));
+    }
+    subscribe();
+    for (const PresentDevice& device : presentDevices_) {
+        window_->AddDeviceItem(device.name);
+        log(kDeviceAtStart, device.name);
+    }
+
+    pcModeMonitor_->Scan();
+    for (const PresentDevice& device : pcModeMonitor_->devices()) {
+        if (findDevice(device.name)) pcModeDevices_.insert(device.name);
+    }
+    if (!pcModeDevices_.empty()) {
+        window_->EnableOptionControls(false);
+        pcModeActive_ = true;
+    }
+    scanned_ = true;
+
+    if (consoleMode_ && !consoleFilePath_.empty()) {
+        for (const PresentDevice& device : presentDevices_) {
+            if (!pcModeDevices_.contains(device.name)) startConsoleDownload(device.name);
+        }
+    }
+    return true;
+}
+
+void CAppController::subscribe() {
+    CWindowEvents& ev = window_->events();
+    ev.DeviceChanged.Subscribe(this, [this](const DeviceEvent& e) { OnDeviceChanged(e); });
+    ev.StartDownload.Subscribe(
+        this, [this](const std::string& name, int eraseOnly, int eraseUse4K, int writeRandom, int exFlash) {
+            StartDownload(name, eraseOnly, eraseUse4K, writeRandom, exFlash);
+        });
+    ev.StartRead.Subscribe(this, [this](const std::string& name) { StartRead(name); });
+    auto test = [this](CEvent<>& e, void (CTestConnection::*op)()) {
+        e.Subscribe(this, [this, op] { (testConnection_.get()->*op)(); });
+    };
+    ev.TestInit.Subscribe(
+        this, [this] { testConnection_->TestInit(presentDevices_, vendorPatterns_, productPatterns_); });
+    test(ev.TestGetCrc16, &CTestConnection::TestGetCrc16);
+    test(ev.TestSystemReset, &CTestConnection::TestSystemReset);
+    test(ev.TestReadFlashId, &CTestConnection::TestReadFlashId);
+    test(ev.TestWriteByte, &CTestConnection::TestWriteByte);
+    test(ev.TestWritePage, &CTestConnection::TestWritePage);
+    test(ev.TestReadChipVer, &CTestConnection::TestReadChipVer);
+    test(ev.TestErase4K, &CTestConnection::TestErase4K);
+    test(ev.TestErase32K, &CTestConnection::TestErase32K);
+    test(ev.TestErase64K, &CTestConnection::TestErase64K);
+    test(ev.TestEraseChip, &CTestConnection::TestEraseChip);
+    test(ev.TestRead, &CTestConnection::TestRead);
+    test(ev.TestFastRead, &CTestConnection::TestFastRead);
+    test(ev.TestCloseDevice, &CTestConnection::TestCloseDevice);
+    ev.TestSetKey.Subscribe(this, [this](int enable, int key) { testConnection_->TestSetKey(enable, key); });
+}
+
+void CAppController::log(const std::string& text, const std::string& device) {
+    notifier_.AddTipsText(text, device);
+}
+
+const PresentDevice* CAppController::findDevice(const std::string& name) const {
+    auto it = std::find_if(presentDevices_.begin(), presentDevices_.end(),
+                           [&](const PresentDevice& d) { return d.name == name; });
+    return it == presentDevices_.end() ? nullptr : &*it;
+}
+
+void CAppController::PumpDeviceEvents() {
+    if (!services_.deviceEvents) return;
+    for (const DeviceEvent& event : services_.deviceEvents->ReadEvents()) OnDeviceChanged(event);
+}
+
+void CAppController::OnDeviceChanged(const DeviceEvent& event) {
+    if (!window_) return;
+    switch (event.kind) {
+        case DeviceEvent::Kind::Arrival:
+            handleArrival(event.volume);
+            break;
+        case DeviceEvent::Kind::Removal:
+            handleRemoval(event.volume.name);
+            break;
+    }
+}
+
+void CAppController::handleArrival(const VolumeRef& volume) {
+    MassDevice device(services_.backend, volume.path, volume.name, vendorPatterns_, productPatterns_);
+    if (device.Open() == 0) return;  // not one of ours, or not reachable: ignored silently
+    std::string product = device.GetProductId();
+    device.Close();
+    bool pcMode = IsPcModeProduct(product);
+    ++arrivalSerial_[volume.name];
+
+    auto it = std::find_if(presentDevices_.begin(), presentDevices_.end(),
+                           [&](const PresentDevice& d) { return d.name == volume.name; });
+    if (it != presentDevices_.end()) {
+        // A second arrival for a listed name (a missed removal): refresh, but keep one row.
+        it->devicePath = volume.path;
+        it->productId = product;
+        if (pcMode) {
+            pcModeDevices_.insert(volume.name);
+        } else {
+            pcModeDevices_.erase(volume.name);
+        }
+        updatePcMode();
+        return;
+    }
+
+    presentDevices_.push_back({volume.name, volume.path, product});
+    window_->AddDeviceItem(volume.name);
+    log(kDeviceArrived, volume.name);
+
+    if (pcMode) {
+        pcModeDevices_.insert(volume.name);
+        updatePcMode();
+    } else if (consoleMode_ && !consoleFilePath_.empty()) {
+        scheduleDownload(volume.name, true);
+    } else if (settings_.autoDownloadFlag.load() != 0) {
+        scheduleDownload(volume.name, false);
+    }
+}
+
+void CAppController::handleRemoval(const std::string& name) {
+    auto it = std::find_if(presentDevices_.begin(), presentDevices_.end(),
+                           [&](const PresentDevice& d) { return d.name == name; });
+    if (it == presentDevices_.end()) return;
+    log(kDeviceRemoved, name);
+    presentDevices_.erase(it);
+    window_->RemoveDeviceItem(name);
+    pcModeDevices_.erase(name);
+    updatePcMode();
+}
+
+void CAppController::updatePcMode() {
+    bool active = !pcModeDevices_.empty();
+    bool was = pcModeActive_.exchange(active);
+    if (active != was) window_->EnableOptionControls(!active);
+}
+
+void CAppController::scheduleDownload(const std::string& name, bool console) {
+    const uint64_t serial = arrivalSerial_[name];
+    auto fire = [this, alive = std::weak_ptr<bool>(alive_), name, serial, console] {
+        auto token = alive.lock();
+        if (!token || !*token) return;
+        // Only the latest arrival of a device that is still attached gets its download.
+        if (!findDevice(name) || arrivalSerial_[name] != serial) return;
+        if (console) {
+            startConsoleDownload(name);
+        } else {
+            StartDownload(name, 0, 0, 0, window_->exFlashOption());
+        }
+    };
+    if (services_.timers) {
+        services_.timers->SingleShot(services_.autoDownloadDelay, std::move(fire));
+    } else {
+        fire();
+    }
+}
+
+bool CAppController::StartDownload(const std::string& name, int eraseOnly, int eraseUse4K, int writeRandom,
+                                   int exFlash) {
+    StartRequest request;
+    request.deviceName = name;
+    request.eraseOnly = eraseOnly;
+    request.eraseUse4K = eraseUse4K;
+    request.writeRandom = writeRandom;
+    request.exFlash = exFlash;
+    if (window_) request.pins = window_->pinTexts();
+    return StartDownloadJob(jobEnvironment(), presentDevices_, request);
+}
+
+bool CAppController::startConsoleDownload(const std::string& name) {
+    StartRequest request;
+    request.deviceName = name;
+    request.exFlash = window_->exFlashOption();
+    request.pins = window_->pinTexts();
+    request.filePath = consoleFilePath_;
+    bool started = StartDownloadJob(jobEnvironment(), presentDevices_, request);
+    if (!started) notifier_.print(Tagged(name, "download not started"));
+    return started;
+}
+
+bool CAppController::StartRead(const std::string& name) {
+    return StartReadBack(jobEnvironment(), presentDevices_, name);
+}
+
+void CAppController::ConsoleDownload(const std::string& filePath) {
+    consoleFilePath_ = filePath;
+    if (!consoleMode_) {  // attach once, however often the window asks
+        consoleMode_ = true;
+        std::ostream* out = services_.openConsole();
+        notifier_.SetStream(out);
+        if (out) {
+            *out << kConsoleBanner;
+            out->flush();
+        }
+    }
+    // Raised after start-up: serve the devices already listed now.
+    if (scanned_ && !consoleFilePath_.empty()) {
+        for (const PresentDevice& device : presentDevices_) {
+            if (!pcModeDevices_.contains(device.name)) startConsoleDownload(device.name);
+        }
+    }
+}
+
+void CAppController::WaitForJobs() { registry_.WaitAll(); }
+
+}  // namespace brev

@@ -1,0 +1,31 @@
+// Linux halves of the program-folder, command-line and console helpers.
+#include <unistd.h>
+
+#include <iostream>
+#include <system_error>
+
+#include "app/CommandLine.h"
+#include "app/Console.h"
+#include "app/ProgramFolder.h"
+
+namespace brev {
+
+std::filesystem::path ExecutablePath() {
+    std::error_code ec;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : path;
+}
+
+std::vector<std::string> ProcessArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    return args;
+}
+
+std::ostream* OpenParentConsole() {
+    // Started from a terminal, standard output already is that terminal; started otherwise,
+    // whoever started us chose where it goes.
+    return &std::cout;
+}
+
+}  // namespace brev

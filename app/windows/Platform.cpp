@@ -1,0 +1,70 @@
+// Windows halves of the program-folder, command-line and console helpers.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/CommandLine.h"
+#include "app/Console.h"
+#include "app/ProgramFolder.h"
+
+namespace brev {
+namespace {
+
+std::string ToUtf8(const wchar_t* text) {
+    if (!text || !*text) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(static_cast<size_t>(size) - 1);
+    return out;
+}
+
+}  // namespace
+
+std::filesystem::path ExecutablePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return std::filesystem::path(buffer);
+        }
+        buffer.resize(buffer.size() * 2);  // truncated: long path
+    }
+}
+
+std::vector<std::string> ProcessArguments(int argc, char** argv) {
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!list) return args;
+    for (int i = 0; i < count; ++i) args.push_back(ToUtf8(list[i]));
+    LocalFree(list);
+    return args;
+}
+
+std::ostream* OpenParentConsole() {
+    bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+    FILE* stream = nullptr;
+#ifdef _MSC_VER
+    bool reopened = freopen_s(&stream, "CONOUT$", "w+t", stdout) == 0 && stream != nullptr;
+#else
+    stream = std::freopen("CONOUT$", "w+t", stdout);
+    bool reopened = stream != nullptr;
+#endif
+    if (!attached || !reopened) return nullptr;
+    std::cout.clear();
+    return &std::cout;
+}
+
+}  // namespace brev

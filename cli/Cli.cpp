@@ -1,0 +1,92 @@
+#include "cli/Cli.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/Command.h"
+#include "cli/Session.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+#ifndef BREVLOAD_VERSION
+#define BREVLOAD_VERSION "0"
+#endif
+
+namespace brev::cli {
+namespace {
+
+bool StdoutIsTerminal() {
+#if defined(__unix__) || defined(__APPLE__)
+    const char* term = std::getenv("TERM");
+    return ::isatty(STDOUT_FILENO) != 0 && !(term != nullptr && std::strcmp(term, "dumb") == 0);
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+    CLI::App app{
+        "brevload-cli: download firmware to USB mass-storage microcontrollers, without a window.\n"
+        "Exit status: 0 every device succeeded, 1 a device failed, 2 bad usage or a bad image, "
+        "3 no device to work on."};
+    app.name("brevload-cli");
+    // Options of the top level may follow the subcommand: download FILE --simulate 2.
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.set_version_flag("--version", BREVLOAD_VERSION);
+    app.footer(
+        "Defaults of the flash options come from confile.inf in the program folder (BREVLOAD_HOME "
+        "when set). Jobs on several devices run at the same time.");
+
+    CommonOptions options;
+    AddCommonOptions(app, options);
+    std::vector<std::unique_ptr<ICommand>> commands = MakeCommands();
+    std::vector<std::pair<CLI::App*, ICommand*>> subs;
+    for (const auto& command : commands) {
+        CLI::App* sub = app.add_subcommand(command->Name(), command->Description());
+        sub->footer(
+            "The device, flash, simulation and output options (brevload-cli --help) go before or after "
+            "the subcommand.");
+        command->AddOptions(*sub);
+        subs.emplace_back(sub, command.get());
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? ToInt(ExitCode::Ok) : ToInt(ExitCode::Usage);
+    }
+
+    ICommand* chosen = nullptr;
+    for (const auto& [sub, command] : subs) {
+        if (sub->parsed()) chosen = command;
+    }
+    if (chosen == nullptr) return ToInt(ExitCode::Usage);
+
+    const OutputMode mode =
+        options.json ? OutputMode::Json : (StdoutIsTerminal() ? OutputMode::Terminal : OutputMode::Plain);
+    COutput output(mode, options.quiet);
+    CommandContext ctx{options, output, nullptr};
+    if (!chosen->NeedsDevices()) return ToInt(chosen->Execute(ctx));
+
+    Session session(options, output);
+    std::string error;
+    if (!session.Open(error)) {
+        output.Error(error);
+        return ToInt(ExitCode::Usage);
+    }
+    ctx.session = &session;
+    ExitCode code = chosen->Execute(ctx);
+    if (!session.Finish(error)) {
+        output.Error(error);
+        if (code == ExitCode::Ok) code = ExitCode::DeviceFailed;
+    }
+    return ToInt(code);
+}
+
+}  // namespace brev::cli

@@ -1,0 +1,18 @@
+#include "cli/Command.h"
+
+namespace brev::cli {
+
+std::vector<std::unique_ptr<ICommand>> MakeCommands() {
+    std::vector<std::unique_ptr<ICommand>> commands;
+    commands.push_back(MakeListCommand());
+    commands.push_back(MakeCheckCommand());
+    commands.push_back(MakeDownloadCommand());
+    commands.push_back(MakeEraseCommand());
+    commands.push_back(MakeRandomTestCommand());
+    commands.push_back(MakeReadCommand());
+    commands.push_back(MakeWatchCommand());
+    commands.push_back(MakeMakeImageCommand());
+    return commands;
+}
+
+}  // namespace brev::cli

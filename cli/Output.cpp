@@ -1,0 +1,554 @@
+#include "cli/Output.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <ctime>
+
+#include "image/ImageChecker.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace brev::cli {
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(80);
+constexpr size_t kBarWidth = 24;
+
+std::string FormatBytes(uint64_t n) {
+    char buf[32];
+    if (n < 1024) {
+        std::snprintf(buf, sizeof buf, "%" PRIu64 " B", n);
+    } else if (n < 1024 * 1024) {
+        std::snprintf(buf, sizeof buf, "%.1f KiB", static_cast<double>(n) / 1024.0);
+    } else {
+        std::snprintf(buf, sizeof buf, "%.1f MiB", static_cast<double>(n) / (1024.0 * 1024.0));
+    }
+    return buf;
+}
+
+std::string FormatRate(uint64_t n, double seconds) {
+    if (seconds <= 0.0) return "-";
+    return FormatBytes(static_cast<uint64_t>(static_cast<double>(n) / seconds)) + "/s";
+}
+
+std::string FormatSeconds(double s) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f s", s);
+    return buf;
+}
+
+std::string Hex(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%" PRIX32, v);
+    return buf;
+}
+
+const char* StateName(int state) {
+    switch (state) {
+        case ProgressLoading:
+            return "working";
+        case ProgressSuccess:
+            return "done";
+        case ProgressFail:
+            return "failed";
+        default:
+            return "waiting";
+    }
+}
+
+const char* ImageStateName(int state) {
+    switch (state) {
+        case ProgressLoading:
+            return "loading";
+        case ProgressSuccess:
+            return "success";
+        case ProgressFail:
+            return "fail";
+        default:
+            return "unknown";
+    }
+}
+
+bool Blank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
+}
+
+std::string LocalClock() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &now);
+#else
+    localtime_r(&now, &tm);
+#endif
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    return buf;
+}
+
+size_t TerminalWidth(std::FILE* f) {
+#if defined(TIOCGWINSZ)
+    winsize ws{};
+    if (::ioctl(fileno(f), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
+#else
+    (void)f;
+#endif
+    return 80;
+}
+
+}  // namespace
+
+std::string IsoTimeNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &secs);
+#else
+    gmtime_r(&secs, &tm);
+#endif
+    char buf[40];
+    const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+    std::snprintf(buf + n, sizeof buf - n, ".%03dZ", static_cast<int>(ms));
+    return buf;
+}
+
+std::string ImageResultText(int code) {
+    if (const auto text = ImageErrorText(code)) return std::string(*text);
+    if (code == ImageOk) return "OK";
+    if (code == ImageOpenFailed) return "the file cannot be opened";
+    return "unknown image result";
+}
+
+JsonObject JsonEvent(const char* event, const std::string& device) {
+    JsonObject obj;
+    obj.Add("time", IsoTimeNow()).Add("event", event);
+    if (device.empty()) {
+        obj.AddNull("device");
+    } else {
+        obj.Add("device", device);
+    }
+    return obj;
+}
+
+COutput::COutput(OutputMode mode, bool quiet, std::FILE* out, std::FILE* err)
+    : mode_(mode), quiet_(quiet), out_(out), err_(err) {}
+
+void COutput::SetBytesSource(std::function<uint64_t(const std::string&)> source) {
+    std::lock_guard lock(mutex_);
+    bytesSource_ = std::move(source);
+}
+
+void COutput::SetFinishedHook(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    finishedHook_ = std::move(hook);
+}
+
+// --- rows ----------------------------------------------------------------------------------
+
+COutput::Row* COutput::current(const std::string& name) {
+    const auto it = currentRow_.find(name);
+    return it == currentRow_.end() ? nullptr : &rows_[it->second];
+}
+
+uint64_t COutput::bytes(const Row& row) const {
+    if (!bytesSource_) return 0;
+    const uint64_t now = bytesSource_(row.name);
+    return now >= row.bytesAtBegin ? now - row.bytesAtBegin : 0;
+}
+
+bool COutput::failed(const Row& row) const {
+    if (!row.started) return true;
+    return row.finished && !(row.outcome && row.outcome->success);
+}
+
+void COutput::JobStarted(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    Row row;
+    row.name = name;
+    row.started = true;
+    row.begin = Clock::now();
+    row.bytesAtBegin = bytesSource_ ? bytesSource_(name) : 0;
+    rows_.push_back(std::move(row));
+    currentRow_[name] = rows_.size() - 1;
+    if (mode_ == OutputMode::Json && !quiet_) emitJson(JsonEvent("start", name));
+    if (mode_ == OutputMode::Terminal && !quiet_) redrawThrottled(true);
+}
+
+void COutput::JobNotStarted(const std::string& name, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    Row* row = current(name);
+    if (row == nullptr || row->finished) return;
+    row->started = false;
+    row->finished = true;
+    row->note = reason;
+    row->end = Clock::now();
+    if (quiet_) return;
+    if (mode_ == OutputMode::Json) {
+        emitJson(JsonEvent("result", name)
+                     .Add("success", false)
+                     .Add("result", "not started")
+                     .Add("reason", reason));
+    } else {
+        printLine(name + ": not started: " + reason);
+    }
+}
+
+void COutput::DeviceMissing(const std::string& name, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    Row row;
+    row.name = name;
+    row.finished = true;
+    row.note = reason;
+    row.begin = row.end = Clock::now();
+    rows_.push_back(std::move(row));
+    currentRow_[name] = rows_.size() - 1;
+    if (mode_ == OutputMode::Json) {
+        emitJson(JsonEvent("result", name)
+                     .Add("success", false)
+                     .Add("result", "not present")
+                     .Add("reason", reason));
+    } else {
+        const std::string line = name + ": " + reason;
+        if (quiet_) {
+            std::fprintf(err_, "%s\n", line.c_str());
+        } else {
+            printLine(line);
+        }
+    }
+}
+
+size_t COutput::Started() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(
+        std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return r.started; }));
+}
+
+size_t COutput::Finished() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(
+        std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return r.started && r.finished; }));
+}
+
+bool COutput::AnyFailed() const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(rows_.begin(), rows_.end(), [this](const Row& r) { return failed(r); });
+}
+
+size_t COutput::Rows() const {
+    std::lock_guard lock(mutex_);
+    return rows_.size();
+}
+
+// --- job notifications -----------------------------------------------------------------------
+
+void COutput::PostProgressPos(const std::string& name, int percent) {
+    std::lock_guard lock(mutex_);
+    Row* row = current(name);
+    if (row != nullptr) row->percent = std::clamp(percent, 0, 100);
+    if (quiet_) return;
+    switch (mode_) {
+        case OutputMode::Json:
+            emitJson(JsonEvent("progress", name).Add("percent", percent));
+            break;
+        case OutputMode::Plain:
+            // One line per step, not per repeated report of the same value.
+            if (row == nullptr || row->lastPrintedPercent != row->percent) {
+                if (row != nullptr) row->lastPrintedPercent = row->percent;
+                printLine(name + ": " + std::to_string(percent) + "%");
+            }
+            break;
+        case OutputMode::Terminal:
+            redrawThrottled(false);
+            break;
+    }
+}
+
+void COutput::PostProgressImage(const std::string& name, int state) {
+    std::lock_guard lock(mutex_);
+    Row* row = current(name);
+    if (row != nullptr) row->state = state;
+    if (quiet_) return;
+    switch (mode_) {
+        case OutputMode::Json:
+            emitJson(JsonEvent("image", name).Add("state", ImageStateName(state)));
+            break;
+        case OutputMode::Plain:
+            printLine(name + ": state " + ImageStateName(state));
+            break;
+        case OutputMode::Terminal:
+            redrawThrottled(true);
+            break;
+    }
+}
+
+void COutput::PostEnableControls(const std::string& name, int enable) {
+    (void)name;
+    (void)enable;  // the tool has no controls to lock
+}
+
+void COutput::AddTipsText(const std::string& text, const std::string& device) {
+    std::lock_guard lock(mutex_);
+    if (quiet_) return;
+    if (mode_ == OutputMode::Json) {
+        emitJson(JsonEvent("log", device).Add("text", text));
+        return;
+    }
+    if (Blank(text)) return;  // the window's spacer line
+    if (mode_ == OutputMode::Terminal) {
+        printLine(LocalClock() + " " + (device.empty() ? "" : device + "  ") + text);
+    } else {
+        printLine(device.empty() ? text : device + ": " + text);
+    }
+}
+
+void COutput::ShowFileParseError(int code) {
+    std::lock_guard lock(mutex_);
+    const auto text = ImageResultText(code);
+    if (mode_ == OutputMode::Json) {
+        emitJson(JsonEvent("image-error").Add("code", code).Add("text", text));
+        return;
+    }
+    std::fprintf(err_, "image check failed: %d %s\n", code, text.c_str());
+}
+
+void COutput::ShowMessageBox(const std::string& text, const std::string& caption) {
+    std::lock_guard lock(mutex_);
+    if (mode_ == OutputMode::Json) {
+        if (!quiet_) emitJson(JsonEvent("message").Add("text", text).Add("caption", caption));
+        return;
+    }
+    if (!quiet_) printLine(caption.empty() ? text : caption + ": " + text);
+}
+
+void COutput::JobFinished(const std::string& name, const JobOutcome& outcome) {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(mutex_);
+        Row* row = current(name);
+        if (row != nullptr && !row->finished) {
+            row->finished = true;
+            row->outcome = outcome;
+            row->end = Clock::now();
+            if (!quiet_) {
+                const double seconds = std::chrono::duration<double>(row->end - row->begin).count();
+                if (mode_ == OutputMode::Json) {
+                    JsonObject obj = JsonEvent("result", name);
+                    obj.Add("success", outcome.success).Add("result", outcome.success ? "ok" : "failed");
+                    if (outcome.flashId) {
+                        obj.Add("flashId", Hex(*outcome.flashId));
+                    } else {
+                        obj.AddNull("flashId");
+                    }
+                    obj.Add("bytes", outcome.bytesWritten).Add("seconds", seconds);
+                    emitJson(obj);
+                } else {
+                    printLine(finalLine(*row));
+                }
+            }
+        }
+        hook = finishedHook_;
+    }
+    if (hook) hook();
+}
+
+// --- the tool's own lines ----------------------------------------------------------------------
+
+void COutput::Message(const std::string& text, const std::string& device) { AddTipsText(text, device); }
+
+void COutput::Error(const std::string& text, const std::string& device) {
+    std::lock_guard lock(mutex_);
+    if (mode_ == OutputMode::Json) {
+        emitJson(JsonEvent("error", device).Add("text", text));
+        return;
+    }
+    const std::string erase = eraseBars();
+    if (!erase.empty()) write(erase);
+    std::fprintf(err_, "%s%s\n", device.empty() ? "" : (device + ": ").c_str(), text.c_str());
+    std::fflush(err_);
+    const std::string bars = drawBars();
+    if (!bars.empty()) write(bars);
+}
+
+void COutput::Result(const std::string& text, JsonObject json) {
+    std::lock_guard lock(mutex_);
+    if (mode_ == OutputMode::Json) {
+        emitJson(json);
+    } else {
+        printLine(text);
+    }
+}
+
+void COutput::Tick() {
+    std::lock_guard lock(mutex_);
+    if (mode_ == OutputMode::Terminal && !quiet_) redrawThrottled(false);
+}
+
+void COutput::Summary() {
+    std::lock_guard lock(mutex_);
+    if (mode_ == OutputMode::Terminal) write(eraseBars());
+    summarized_ = true;
+    size_t ok = 0;
+    size_t bad = 0;
+    for (const Row& r : rows_) (failed(r) ? bad : ok)++;
+
+    auto resultText = [this](const Row& r) -> std::string {
+        if (!r.started) return r.note.empty() ? "NOT STARTED" : r.note;
+        if (!r.finished) return "RUNNING";
+        return failed(r) ? "FAILED" : "OK";
+    };
+
+    if (mode_ == OutputMode::Json) {
+        std::string devices = "[";
+        for (const Row& r : rows_) {
+            JsonObject d;
+            d.Add("device", r.name).Add("success", !failed(r)).Add("result", resultText(r));
+            if (r.outcome && r.outcome->flashId) {
+                d.Add("flashId", Hex(*r.outcome->flashId));
+            } else {
+                d.AddNull("flashId");
+            }
+            d.Add("bytes", r.outcome ? r.outcome->bytesWritten : uint64_t{0});
+            d.Add("seconds", std::chrono::duration<double>(r.end - r.begin).count());
+            if (devices.size() > 1) devices += ',';
+            devices += d.str();
+        }
+        devices += "]";
+        emitJson(JsonEvent("summary")
+                     .AddRaw("devices", devices)
+                     .Add("succeeded", static_cast<uint64_t>(ok))
+                     .Add("failed", static_cast<uint64_t>(bad)));
+        return;
+    }
+
+    if (rows_.empty()) {
+        write("no device was worked on\n");
+        return;
+    }
+    struct Cells {
+        std::string device, result, flashId, bytes, time;
+    };
+    std::vector<Cells> table{{"DEVICE", "RESULT", "FLASH ID", "BYTES", "TIME"}};
+    for (const Row& r : rows_) {
+        Cells c;
+        c.device = r.name;
+        c.result = resultText(r);
+        c.flashId = r.outcome && r.outcome->flashId ? Hex(*r.outcome->flashId) : "-";
+        c.bytes = r.outcome ? std::to_string(r.outcome->bytesWritten) : "-";
+        c.time = r.started ? FormatSeconds(std::chrono::duration<double>(r.end - r.begin).count()) : "-";
+        table.push_back(std::move(c));
+    }
+    size_t w[5] = {};
+    for (const Cells& c : table) {
+        const std::string* cells[5] = {&c.device, &c.result, &c.flashId, &c.bytes, &c.time};
+        for (int i = 0; i < 5; ++i) w[i] = std::max(w[i], cells[i]->size());
+    }
+    std::string text = "\n";
+    for (const Cells& c : table) {
+        const std::string* cells[5] = {&c.device, &c.result, &c.flashId, &c.bytes, &c.time};
+        std::string line;
+        for (int i = 0; i < 5; ++i) {
+            std::string cell = *cells[i];
+            // Numbers right-aligned, words left-aligned.
+            if (i >= 3) {
+                cell.insert(0, w[i] - cell.size(), ' ');
+            } else {
+                cell.append(w[i] - cell.size(), ' ');
+            }
+            line += cell;
+            if (i < 4) line += "  ";
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        text += line + "\n";
+    }
+    char tail[96];
+    std::snprintf(tail, sizeof tail, "%zu succeeded, %zu failed\n", ok, bad);
+    text += tail;
+    write(text);
+}
+
+// --- drawing --------------------------------------------------------------------------------------
+
+void COutput::emitJson(const JsonObject& obj) { write(obj.str() + "\n"); }
+
+void COutput::write(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
+
+void COutput::printLine(const std::string& line) {
+    if (mode_ != OutputMode::Terminal) {
+        write(line + "\n");
+        return;
+    }
+    // One write per redraw, so the terminal never shows the bars half gone.
+    std::string text = eraseBars();  // before drawBars(): it resets the count drawBars() sets
+    text += line + "\n";
+    text += drawBars();
+    write(text);
+}
+
+std::string COutput::eraseBars() {
+    if (mode_ != OutputMode::Terminal || barsDrawn_ == 0) return {};
+    // Up to the first bar's line, then clear to the end of the screen.
+    const std::string text = "\x1b[" + std::to_string(barsDrawn_) + "F\x1b[J";
+    barsDrawn_ = 0;
+    return text;
+}
+
+std::string COutput::drawBars() {
+    if (mode_ != OutputMode::Terminal || quiet_ || summarized_) return {};
+    const size_t width = TerminalWidth(out_);
+    std::string text;
+    size_t n = 0;
+    for (const Row& r : rows_) {
+        if (!r.started || r.finished) continue;
+        text += barLine(r, width) + "\n";
+        ++n;
+    }
+    barsDrawn_ = n;
+    lastDraw_ = Clock::now();
+    return text;
+}
+
+void COutput::redrawThrottled(bool force) {
+    if (!force && Clock::now() - lastDraw_ < kRedrawInterval) return;
+    std::string text = eraseBars();
+    text += drawBars();
+    if (!text.empty()) write(text);
+}
+
+std::string COutput::barLine(const Row& r, size_t width) const {
+    const size_t filled = static_cast<size_t>(r.percent) * kBarWidth / 100;
+    std::string bar(filled, '#');
+    bar.append(kBarWidth - filled, '.');
+    const uint64_t b = bytes(r);
+    const double seconds = std::chrono::duration<double>(Clock::now() - r.begin).count();
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%-8s [%s] %3d%%  %10s  %12s  %s", r.name.c_str(), bar.c_str(), r.percent,
+                  FormatBytes(b).c_str(), FormatRate(b, seconds).c_str(), StateName(r.state));
+    std::string line = buf;
+    if (line.size() >= width) line.resize(width - 1);  // a wrapped bar would break the redraw
+    return line;
+}
+
+std::string COutput::finalLine(const Row& r) const {
+    const uint64_t b = bytes(r);
+    const double seconds = std::chrono::duration<double>(r.end - r.begin).count();
+    const bool ok = r.outcome && r.outcome->success;
+    std::string line = r.name + ": " + (ok ? "OK" : "FAILED") + " (";
+    if (r.outcome && r.outcome->flashId) line += "flash id " + Hex(*r.outcome->flashId) + ", ";
+    line += std::to_string(r.outcome ? r.outcome->bytesWritten : 0) + " bytes, " + FormatSeconds(seconds);
+    if (mode_ == OutputMode::Terminal)
+        line += ", " + FormatBytes(b) + " transferred at " + FormatRate(b, seconds);
+    line += ")";
+    if (mode_ == OutputMode::Terminal) line = (ok ? "\x1b[32m" : "\x1b[31m") + line + "\x1b[0m";
+    return line;
+}
+
+}  // namespace brev::cli

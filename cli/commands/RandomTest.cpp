@@ -1,0 +1,44 @@
+// random-test: 512 KiB of pseudo-random data written and checked twice, no file involved.
+#include <CLI/CLI.hpp>
+
+#include "cli/Command.h"
+#include "cli/JobRunner.h"
+#include "ops/Paths.h"
+
+namespace brev::cli {
+namespace {
+
+class RandomTestCommand : public ICommand {
+public:
+    const char* Name() const override { return "random-test"; }
+    const char* Description() const override {
+        return "Write 512 KiB of random data to the internal flash of every chosen device and verify it";
+    }
+    bool NeedsDevices() const override { return true; }
+    void AddOptions(CLI::App& sub) override { (void)sub; }
+    ExitCode Execute(CommandContext& ctx) override {
+        Session& session = *ctx.session;
+        JobRunner runner(session, ctx.output);
+        return runner.RunOnce([&session](const PresentDevice& device, const std::vector<PresentDevice>&) {
+            // The test needs no image, so it starts here rather than through the download start.
+            DownloadJob job;
+            job.deviceName = device.name;
+            job.devicePath = device.devicePath;
+            job.writeRandom = 1;
+            job.eraseUse4K = session.eraseUse4K();
+            const JobEnvironment& env = session.env();
+            auto outcome = std::make_shared<JobOutcome>();
+            return session.registry().TryStart(
+                job.deviceName, [env, job, outcome] { *outcome = ExecuteDownloadJob(env, job); },
+                [notifier = env.notifier, name = job.deviceName, outcome] {
+                    if (notifier != nullptr) notifier->JobFinished(name, *outcome);
+                });
+        });
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ICommand> MakeRandomTestCommand() { return std::make_unique<RandomTestCommand>(); }
+
+}  // namespace brev::cli

@@ -1,0 +1,56 @@
+// read [-o FILE]: the first MiB of each chosen device's flash to a file.
+#include <CLI/CLI.hpp>
+#include <system_error>
+
+#include "cli/Command.h"
+#include "cli/JobRunner.h"
+#include "image/Utf8Path.h"
+
+namespace brev::cli {
+namespace {
+
+class ReadCommand : public ICommand {
+public:
+    const char* Name() const override { return "read"; }
+    const char* Description() const override {
+        return "Read the first MiB of flash to a file (several devices: NAME is added to the file name)";
+    }
+    bool NeedsDevices() const override { return true; }
+    void AddOptions(CLI::App& sub) override {
+        sub.add_option("-o,--output", output_, "Output file")->type_name("FILE")->capture_default_str();
+    }
+    ExitCode Execute(CommandContext& ctx) override {
+        const std::filesystem::path out = PathFromUtf8(output_);
+        std::error_code ec;
+        const std::filesystem::path folder =
+            out.has_parent_path() ? out.parent_path() : std::filesystem::path(".");
+        if (!std::filesystem::is_directory(folder, ec)) {
+            ctx.output.Error(output_ + ": the folder " + PathToUtf8(folder) + " does not exist");
+            return ExitCode::Usage;
+        }
+        Session& session = *ctx.session;
+        bool several = false;
+        JobRunner runner(session, ctx.output);
+        return runner.RunOnce(
+            [&session, out, &several](const PresentDevice& device,
+                                      const std::vector<PresentDevice>& present) {
+                std::filesystem::path file = out;
+                if (several) {
+                    // One file per device: read.bin -> read-sim0.bin.
+                    file.replace_filename(PathToUtf8(out.stem()) + "-" + device.name +
+                                          PathToUtf8(out.extension()));
+                }
+                return StartReadBack(session.env(), present, device.name, file);
+            },
+            [&several](const std::vector<PresentDevice>& chosen) { several = chosen.size() > 1; });
+    }
+
+private:
+    std::string output_ = "read.bin";
+};
+
+}  // namespace
+
+std::unique_ptr<ICommand> MakeReadCommand() { return std::make_unique<ReadCommand>(); }
+
+}  // namespace brev::cli

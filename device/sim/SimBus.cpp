@@ -1,0 +1,199 @@
+#include "device/sim/SimBus.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace brev::sim {
+
+struct SimBus::Core {
+    struct Entry {
+        std::shared_ptr<SimDevice> device;
+        uint64_t generation = 0;
+    };
+
+    std::mutex mutex;
+    std::map<std::string, Entry> devices;
+    std::vector<DeviceEvent> pending;
+    uint64_t nextGeneration = 1;
+    int pipe[2] = {-1, -1};
+
+    Core() {
+#ifndef _WIN32
+        if (::pipe(pipe) == 0) {
+            for (int fd : pipe) {
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            }
+        } else {
+            pipe[0] = pipe[1] = -1;
+        }
+#endif
+    }
+
+    ~Core() {
+#ifndef _WIN32
+        for (int fd : pipe)
+            if (fd >= 0) ::close(fd);
+#endif
+    }
+
+    // Called with `mutex` held. The pipe holds one byte exactly while events are pending.
+    void Raise(DeviceEvent::Kind kind, const std::string& name) {
+        const bool wasEmpty = pending.empty();
+        pending.push_back({kind, {name, PathFor(name)}});
+#ifndef _WIN32
+        if (wasEmpty && pipe[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const auto n = ::write(pipe[1], &byte, 1);
+        }
+#else
+        (void)wasEmpty;
+#endif
+    }
+
+    // Called with `mutex` held.
+    bool Remove(const std::string& name, uint64_t generation) {
+        const auto it = devices.find(name);
+        if (it == devices.end() || (generation != 0 && it->second.generation != generation)) return false;
+        devices.erase(it);
+        Raise(DeviceEvent::Kind::Removal, name);
+        return true;
+    }
+};
+
+SimBus::SimBus() : core_(std::make_shared<Core>()) {}
+
+SimBus::~SimBus() = default;
+
+void SimBus::Attach(const std::string& name, std::shared_ptr<SimDevice> device) {
+    if (!device) return;
+    device->PowerCycle();
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->Remove(name, 0);
+        generation = core_->nextGeneration++;
+        core_->devices[name] = {device, generation};
+        core_->Raise(DeviceEvent::Kind::Arrival, name);
+    }
+    // A device that drops off the bus by itself leaves it like an unplugged one; the
+    // generation keeps a stale listener from removing a later attachment.
+    std::weak_ptr<Core> weak = core_;
+    device->SetOffBusListener([weak, name, generation] {
+        if (auto core = weak.lock()) {
+            std::lock_guard lock(core->mutex);
+            core->Remove(name, generation);
+        }
+    });
+}
+
+void SimBus::Detach(const std::string& name) {
+    std::lock_guard lock(core_->mutex);
+    core_->Remove(name, 0);
+}
+
+std::shared_ptr<SimDevice> SimBus::Find(const std::string& name) const { return Find(name, nullptr); }
+
+std::shared_ptr<SimDevice> SimBus::Find(const std::string& name, uint64_t* generation) const {
+    std::lock_guard lock(core_->mutex);
+    const auto it = core_->devices.find(name);
+    const bool found = it != core_->devices.end();
+    if (generation) *generation = found ? it->second.generation : 0;
+    return found ? it->second.device : nullptr;
+}
+
+std::vector<std::string> SimBus::Names() const {
+    std::lock_guard lock(core_->mutex);
+    std::vector<std::string> names;
+    for (const auto& entry : core_->devices) names.push_back(entry.first);
+    return names;
+}
+
+uint64_t SimBus::Generation(const std::string& name) const {
+    std::lock_guard lock(core_->mutex);
+    const auto it = core_->devices.find(name);
+    return it == core_->devices.end() ? 0 : it->second.generation;
+}
+
+int SimBus::Fd() const { return core_->pipe[0]; }
+
+std::vector<DeviceEvent> SimBus::ReadEvents() {
+    std::lock_guard lock(core_->mutex);
+    std::vector<DeviceEvent> events;
+    events.swap(core_->pending);
+#ifndef _WIN32
+    if (core_->pipe[0] >= 0) {
+        char buf[16];
+        while (::read(core_->pipe[0], buf, sizeof buf) > 0) {
+        }
+    }
+#endif
+    return events;
+}
+
+namespace {
+
+// An open volume on the simulated bus; dead for good once its attachment is gone.
+class SimHandle : public IPassThroughHandle {
+public:
+    SimHandle(std::shared_ptr<SimBus> bus, std::string name, std::shared_ptr<SimDevice> device,
+              uint64_t generation)
+        : bus_(std::move(bus)), name_(std::move(name)), device_(std::move(device)), generation_(generation) {}
+
+    bool Identify(VolumeIdentity& out) override {
+        if (!attached()) return false;
+        const auto& config = device_->config();
+        out.bus = BusType::Usb;
+        out.vendor = config.vendor;
+        out.product = config.product;
+        return true;
+    }
+
+    TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
+                           uint32_t timeoutMs) override {
+        if (!attached()) {
+            TransferResult r;
+            r.status = TransferStatus::NoDevice;
+            return r;
+        }
+        return device_->HandleCommand(cdb, dir, data, length, timeoutMs);
+    }
+
+private:
+    bool attached() const { return bus_->Generation(name_) == generation_; }
+
+    std::shared_ptr<SimBus> bus_;
+    std::string name_;
+    std::shared_ptr<SimDevice> device_;
+    uint64_t generation_;
+};
+
+}  // namespace
+
+SimBackend::SimBackend(std::shared_ptr<SimBus> bus) : bus_(std::move(bus)) {}
+
+std::vector<VolumeRef> SimBackend::ListVolumes() {
+    std::vector<VolumeRef> volumes;
+    for (const auto& name : bus_->Names()) volumes.push_back({name, SimBus::PathFor(name)});
+    return volumes;
+}
+
+DriveType SimBackend::QueryDriveType(const std::string& name, const std::string& path) {
+    return path == SimBus::PathFor(name) && bus_->Find(name) ? DriveType::Removable : DriveType::NoRootDir;
+}
+
+std::unique_ptr<IPassThroughHandle> SimBackend::OpenVolume(const std::string& name, const std::string& path,
+                                                           OpenError* err) {
+    uint64_t generation = 0;
+    auto device = bus_->Find(name, &generation);
+    if (path != SimBus::PathFor(name) || !device) {
+        if (err) *err = OpenError::NotFound;
+        return nullptr;
+    }
+    if (err) *err = OpenError::None;
+    return std::make_unique<SimHandle>(bus_, name, std::move(device), generation);
+}
+
+}  // namespace brev::sim

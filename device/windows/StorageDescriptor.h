@@ -1,0 +1,24 @@
+// The identification request: IOCTL_STORAGE_QUERY_PROPERTY for the device descriptor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "device/PassThrough.h"
+
+namespace brev {
+
+// Answer buffer size; the descriptor's Size field is set to it before the request.
+constexpr std::size_t kDeviceDescriptorSize = 551;
+
+// Bus type (u32 at 28, 7 is USB) and the vendor and product strings whose offsets are the
+// u32s at 12 and 16: offset 0 reads "(NULL)", an offset outside the buffer reads empty, and a
+// string ends at its NUL or at the end of the buffer. Strings are converted from the ANSI
+// code page to UTF-8 and not trimmed.
+VolumeIdentity ParseDeviceDescriptor(const uint8_t* buffer, std::size_t size);
+
+// Text in the system ANSI code page as UTF-8; empty when the conversion fails.
+std::string AnsiToUtf8(const char* text, std::size_t length);
+
+}  // namespace brev

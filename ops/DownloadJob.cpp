@@ -1,0 +1,212 @@
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "image/Crc16.h"
+#include "image/ImageChecker.h"
+#include "image/Utf8Path.h"
+#include "ops/JobFile.h"
+#include "ops/JobReport.h"
+#include "ops/Jobs.h"
+#include "ops/Paths.h"
+#include "ops/Texts.h"
+
+namespace brev {
+namespace {
+
+constexpr uint32_t kLargestSingleBlock = 0x10000;
+constexpr uint32_t kResetHeaderSize = 256;
+
+const PresentDevice* FindDevice(const std::vector<PresentDevice>& devices, const std::string& name) {
+    for (const auto& d : devices) {
+        if (d.name == name) return &d;
+    }
+    return nullptr;
+}
+
+// Loads and starts the reset program. Every outcome is ignored: the download already succeeded.
+void RunResetProgram(const JobEnvironment& env, CDataLoader& loader, uint8_t clk) {
+    const auto program = JobFile::ReadWhole(env.deviceProgramsDir / "reset.bin");
+    // The payload follows a 256-byte header; a file without any payload is not sent at all.
+    if (!program || program->size() <= kResetHeaderSize) return;
+    (void)loader.Init(clk, 0, 0, 0, 0);
+    const auto length = static_cast<uint32_t>(program->size() - kResetHeaderSize);
+    if (loader.WriteRam(program->data() + kResetHeaderSize, length)) (void)loader.Execute();
+}
+
+// The internal NOR flash path from Init to the optional reset program; true on success.
+bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFile& file,
+                        const std::shared_ptr<CDataLoader>& loader, const JobReport& report,
+                        JobOutcome& outcome) {
+    CDataLoader& loaderRef = *loader;
+    const uint32_t blockSize = job.eraseUse4K != 0 ? 0x1000 : 0x10000;
+    const EraseUnit unit = job.eraseUse4K != 0 ? EraseUnit::Unit4K : EraseUnit::Unit64K;
+    const uint8_t clk = JobClkDiv(env);
+    const uint8_t selector = loaderRef.protocol()->selector;
+
+    if (!loaderRef.Init(clk, 0, 0, 0, 0)) return false;
+    report.progress(5);
+
+    uint8_t id[4] = {};
+    if (!loaderRef.SendIn(cmd::ReadFlashIdBlock(selector), id, sizeof id)) {
+        report.log(text::kReadFlashIdFailed);
+        return false;
+    }
+    outcome.flashId = cmd::GetLe32(id);
+    report.log(text::FillText(text::kFlashId, *outcome.flashId));
+    report.progress(10);
+
+    // A file that ends at or before its data offset (or changed since its check) has nothing
+    // sound to write; more than 4 GiB does not fit the device's addresses.
+    const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
+    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
+        report.log(text::kFileReadFailed);
+        return false;
+    }
+    const auto dataLength = static_cast<uint32_t>(file.length() - offset);
+
+    std::vector<uint8_t> buffer(kLargestSingleBlock);
+    auto writeBlock = [&](uint32_t addr, uint32_t length) {
+        if (!file.ReadAt(offset + addr, buffer.data(), length)) {
+            report.log(text::kFileReadFailed);
+            return false;
+        }
+        if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit)) return false;
+        outcome.bytesWritten += length;
+        return true;
+    };
+
+    if (dataLength <= kLargestSingleBlock) {
+        if (!writeBlock(0, dataLength)) return false;
+    } else {
+        const uint32_t k = dataLength / blockSize;
+        const uint32_t r = dataLength % blockSize;
+        const double step = 80.0 / k;
+        report.progress(10);
+        report.log(text::kWritingData);
+        for (uint32_t i = 1; i < k; ++i) {
+            if (!writeBlock(i * blockSize, blockSize)) return false;
+            report.progress(10 + static_cast<int>(i * step));
+        }
+        report.progress(90);
+        if (r > 0 && !writeBlock(k * blockSize, r)) return false;
+        // Block 0 holds the start of the image: written last, once everything else verified.
+        if (!writeBlock(0, blockSize)) return false;
+        report.log(text::kVerifyingData);
+    }
+
+    if (env.settings != nullptr && env.settings->resetAfterDownloadFlag.load() != 0) {
+        RunResetProgram(env, loaderRef, clk);
+    }
+    return true;
+}
+
+JobOutcome RunInternalFlashPath(const JobEnvironment& env, const DownloadJob& job, JobFile& file,
+                                const std::shared_ptr<CDataLoader>& loader, const JobReport& report) {
+    JobOutcome outcome;
+    outcome.kind = JobOutcome::Kind::Download;
+    outcome.success = WriteInternalFlash(env, job, file, loader, report, outcome);
+
+    report.progress(100);
+    if (outcome.success) {
+        report.log(text::kDownloadDoneReattach);
+        report.log(text::kSpacer);
+        report.image(ProgressSuccess);
+        (void)loader->Send(cmd::SystemResetBlock(loader->protocol()->selector));
+    } else {
+        report.progress(100);
+        report.log(text::kDownloadFailed);
+        report.image(ProgressFail);
+    }
+    file.Close();
+    loader->device()->Close();
+    report.row(1);
+    return outcome;
+}
+
+}  // namespace
+
+uint8_t JobClkDiv(const JobEnvironment& env) {
+    return cmd::EffectiveClkDiv(env.settings != nullptr ? env.settings->busClkDiv.load() : 0);
+}
+
+JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job) {
+    const JobReport report(env.notifier, job.deviceName);
+    auto device = std::make_shared<MassDevice>(env.backend, job.devicePath, job.deviceName,
+                                               env.vendorPatterns, env.productPatterns);
+    auto protocol = std::make_shared<CFlashProtocol>();
+    auto loader = std::make_shared<CDataLoader>(device, protocol);
+
+    if (job.eraseOnly != 0) return RunEraseOnly(env, loader, job.deviceName);
+    if (job.writeRandom != 0) return RunRandomDataTest(env, job.eraseUse4K, loader, job.deviceName);
+
+    // Held open until the job ends, whichever path writes it.
+    JobFile file(PathFromUtf8(job.filePath));
+    if (!file.isOpen()) {
+        report.log(text::kCannotAccessFile);
+        report.box(text::kCannotAccessFile);
+        return {};
+    }
+    report.row(0);
+    report.image(ProgressLoading);
+
+    if (job.pcModeDevice) return RunPcModePath(env, job);
+    if (job.exFlash != 0) return RunExternalFlashPath(env, job);
+    return RunInternalFlashPath(env, job, file, loader, report);
+}
+
+void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job) {
+    const JobOutcome outcome = ExecuteDownloadJob(env, job);
+    if (env.notifier != nullptr) env.notifier->JobFinished(job.deviceName, outcome);
+}
+
+bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
+                      const StartRequest& request) {
+    const JobReport report(env.notifier, request.deviceName);
+    DownloadJob job;
+    job.filePath = !request.filePath.empty() ? request.filePath
+                   : env.settings != nullptr ? env.settings->downloadFilePath()
+                                             : std::string();
+    job.dataOffset = 0;
+
+    if (request.eraseOnly == 0 && request.exFlash == 0) {
+        if (job.filePath.empty()) {
+            report.log(text::kChooseAccessibleFile);
+            report.box(text::kChooseFileBox);
+            return false;
+        }
+        CImageChecker checker;
+        const int code = checker.Check(PathFromUtf8(job.filePath));
+        if (code != ImageOk) {
+            report.log(text::kBadFileFormat);
+            if (env.notifier != nullptr) env.notifier->ShowFileParseError(code);
+            return false;
+        }
+        job.dataOffset = static_cast<int32_t>(checker.parser()->GetHeaderLength());
+    }
+
+    const PresentDevice* device = FindDevice(presentDevices, request.deviceName);
+    if (device == nullptr || env.registry == nullptr) return false;
+
+    job.deviceName = device->name;
+    job.devicePath = device->devicePath;
+    job.eraseOnly = request.eraseOnly;
+    job.eraseUse4K = request.eraseUse4K;
+    job.writeRandom = request.writeRandom;
+    job.exFlash = request.exFlash;
+    job.pcModeDevice = IsPcModeProduct(device->productId);
+    job.pins = request.pins;
+
+    // The job and its outcome live in the thread's own closure: nothing refers back to the caller.
+    auto outcome = std::make_shared<JobOutcome>();
+    const bool started = env.registry->TryStart(
+        job.deviceName, [env, job, outcome] { *outcome = ExecuteDownloadJob(env, job); },
+        [notifier = env.notifier, name = job.deviceName, outcome] {
+            if (notifier != nullptr) notifier->JobFinished(name, *outcome);
+        });
+    if (!started) report.log(text::FillText(text::kDeviceBusy, job.deviceName));
+    return started;
+}
+
+}  // namespace brev

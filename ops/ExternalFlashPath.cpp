@@ -1,0 +1,176 @@
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "image/Utf8Path.h"
+#include "ops/JobFile.h"
+#include "ops/JobReport.h"
+#include "ops/Paths.h"
+#include "ops/Texts.h"
+
+namespace brev {
+namespace {
+
+constexpr uint32_t kSectorSize = 0x1000;
+constexpr const char* kPorts[] = {"pa", "pb", "pc", "pd"};
+
+// Byte length of the UTF-8 character that starts with `lead` (1 for stray bytes).
+std::size_t CharLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead < 0xF8) return 4;
+    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+// Byte offset after the first `count` characters of `text`.
+std::size_t SkipChars(const std::string& text, std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < count && at < text.size(); ++n) {
+        at += CharLength(static_cast<unsigned char>(text[at]));
+    }
+    return at < text.size() ? at : text.size();
+}
+
+// Leading blanks, an optional sign, then decimal digits up to the first other character;
+// 0 without digits. Values beyond 32 bits are clamped.
+int32_t ParseLeadingInt(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    int64_t value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        value = value * 10 + (s[i] - '0');
+        if (value > INT32_MAX + int64_t{1}) value = INT32_MAX + int64_t{1};
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) value = INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+void PutLe32Signed(uint8_t* p, int32_t v) { cmd::PutLe32(p, static_cast<uint32_t>(v)); }
+
+}  // namespace
+
+PinSetting ParsePinText(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    const std::size_t split = SkipChars(lower, 2);
+    const std::string port = lower.substr(0, split);
+    PinSetting pin;
+    for (int32_t i = 0; i < 4; ++i) {
+        if (port == kPorts[i]) pin.portIndex = i;
+    }
+    pin.pinNumber = ParseLeadingInt(lower.substr(split));
+    return pin;
+}
+
+SpiPinBlock MakeSpiPinBlock(const PinTexts& pins) {
+    SpiPinBlock block{};
+    for (std::size_t i = 0; i < pins.size(); ++i) {
+        const PinSetting pin = ParsePinText(pins[i]);
+        PutLe32Signed(block.data() + i * 8, pin.portIndex);
+        PutLe32Signed(block.data() + i * 8 + 4, pin.pinNumber);
+    }
+    return block;
+}
+
+void StartSpiLoader(const JobEnvironment& env, MassDevice& device, const PinTexts& pins) {
+    auto program = JobFile::ReadWhole(env.deviceProgramsDir / "spi.bin");
+    // The pin block overwrites the first 32 bytes: a shorter file is no loader at all.
+    if (!program || program->size() < sizeof(SpiPinBlock)) return;
+    if (!device.isOpen()) (void)device.Open();
+    const SpiPinBlock block = MakeSpiPinBlock(pins);
+    std::copy(block.begin(), block.end(), program->begin());
+    const auto length = static_cast<uint32_t>(program->size());
+    if (device.TransferOut(cmd::WriteRamBlock(length, cmd::kSpiLoaderLoadAddr).data(), length,
+                           program->data())) {
+        (void)device.TransferOut(cmd::ExecuteBlock(cmd::kSpiLoaderExecAddr).data(), 0, nullptr);
+    }
+}
+
+namespace {
+
+bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFile& file,
+                        const std::shared_ptr<CDataLoader2>& loader, const JobReport& report,
+                        JobOutcome& outcome) {
+    MassDevice& device = *loader->device();
+    if (device.Open() == 0) return false;
+    StartSpiLoader(env, device, job.pins);
+
+    uint8_t raw[4] = {};
+    if (!device.TransferIn(cmd::LoaderReadFlashIdBlock().data(), sizeof raw, raw)) return false;
+    const uint32_t id = cmd::GetLe32(raw) >> 8;
+    // No part wired, or floating lines.
+    if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) return false;
+    report.log(text::FillText(text::kExternalFlashId, id));
+    outcome.flashId = id;
+
+    // The whole file, header included; more than 4 GiB does not fit the device's addresses.
+    if (file.length() == 0 || file.length() > UINT32_MAX) {
+        report.log(text::kFileReadFailed);
+        return false;
+    }
+    const auto length = static_cast<uint32_t>(file.length());
+    const uint32_t k = length / kSectorSize;
+    const uint32_t r = length % kSectorSize;
+    const double step = k > 0 ? 90.0 / k : 0.0;
+    report.log(text::kWritingData);
+
+    std::vector<uint8_t> buffer(kSectorSize);
+    auto writeSector = [&](uint32_t addr, uint32_t count) {
+        // Read before erasing: a file that shrank must not cost the device a sector.
+        if (!file.ReadAt(addr, buffer.data(), count)) {
+            report.log(text::kFileReadFailed);
+            return false;
+        }
+        if (!device.TransferOut(cmd::LoaderErase4KBlock(addr).data(), 0, nullptr)) return false;
+        if (!LoaderWriteVerify(loader, addr, buffer.data(), count)) return false;
+        outcome.bytesWritten += count;
+        return true;
+    };
+    for (uint32_t i = 0; i < k; ++i) {
+        if (!writeSector(i * kSectorSize, kSectorSize)) return false;
+        report.progress(static_cast<int>(i * step));
+    }
+    report.progress(90);
+    return r == 0 || writeSector(k * kSectorSize, r);
+}
+
+}  // namespace
+
+JobOutcome RunExternalFlashPath(const JobEnvironment& env, const DownloadJob& job) {
+    const JobReport report(env.notifier, job.deviceName);
+    auto device = std::make_shared<MassDevice>(env.backend, job.devicePath, job.deviceName,
+                                               env.vendorPatterns, env.productPatterns);
+    auto protocol = std::make_shared<CFlashProtocol>();
+    auto loader = std::make_shared<CDataLoader2>(device, protocol);
+
+    JobOutcome outcome;
+    JobFile file(PathFromUtf8(job.filePath));
+    if (!file.isOpen()) {
+        report.log(text::kCannotAccessFile);
+        report.box(text::kCannotAccessFile);
+        return outcome;
+    }
+    report.row(0);
+    report.image(ProgressLoading);
+
+    outcome.success = WriteExternalFlash(env, job, file, loader, report, outcome);
+    report.progress(100);
+    if (outcome.success) {
+        report.log(text::kDownloadDone);
+        report.log(text::kSpacer);
+        report.image(ProgressSuccess);
+    } else {
+        report.log(text::kDownloadFailed);
+        report.image(ProgressFail);
+    }
+    file.Close();
+    device->Close();
+    return outcome;
+}
+
+}  // namespace brev

@@ -1,0 +1,107 @@
+#include <fstream>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "image/Utf8Path.h"
+#include "ops/JobReport.h"
+#include "ops/Jobs.h"
+#include "ops/Paths.h"
+#include "ops/Texts.h"
+
+namespace brev {
+
+JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
+                       const std::string& deviceName, const std::filesystem::path& output) {
+    const JobReport report(env.notifier, deviceName, /*quietWhenUnnamed=*/true);
+    JobOutcome outcome;
+    outcome.kind = JobOutcome::Kind::ReadBack;
+
+    auto device = std::make_shared<MassDevice>(env.backend, devicePath, deviceName, env.vendorPatterns,
+                                               env.productPatterns);
+    auto protocol = std::make_shared<CFlashProtocol>();
+    auto loader = std::make_shared<CDataLoader>(device, protocol);
+
+    const cmd::BusParams bus = env.settings != nullptr ? env.settings->bus() : cmd::BusParams{};
+    // A device that does not open gets no Init; its first Read then fails.
+    if (device->Open() != 0) {
+        (void)loader->Init(cmd::EffectiveClkDiv(bus.clkDiv), bus.lineMode, bus.chipSelIndirect,
+                           bus.chipSelDirect, bus.chipType);
+    }
+
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        device->Close();
+        return outcome;
+    }
+    report.image(ProgressLoading);
+
+    std::vector<uint8_t> chunk(kReadBackChunk);
+    bool ok = true;
+    for (uint32_t i = 0; i < kReadBackSize / kReadBackChunk; ++i) {
+        const uint32_t addr = i * kReadBackChunk;
+        if (!loader->SendIn(cmd::ReadBlock(kReadBackChunk, addr, protocol->selector), chunk.data(),
+                            kReadBackChunk)) {
+            ok = false;
+            break;
+        }
+        out.write(reinterpret_cast<const char*>(chunk.data()), kReadBackChunk);
+        if (!out) {
+            ok = false;
+            break;
+        }
+        outcome.bytesWritten += kReadBackChunk;
+        report.progress(static_cast<int>((i + 1) * 100 / (kReadBackSize / kReadBackChunk)));
+    }
+    out.close();
+    outcome.success = ok && !out.fail();
+    report.progress(100);
+    report.image(outcome.success ? ProgressSuccess : ProgressFail);
+    device->Close();
+    return outcome;
+}
+
+bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
+                   const std::string& deviceName, const std::filesystem::path& output) {
+    const PresentDevice* device = nullptr;
+    for (const auto& d : presentDevices) {
+        if (d.name == deviceName) {
+            device = &d;
+            break;
+        }
+    }
+    if (device == nullptr || env.registry == nullptr) return false;
+
+    const JobReport report(env.notifier, deviceName);
+    const std::filesystem::path path = output.empty() ? env.programFolder / "read.bin" : output;
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    const std::string fileKey = PathToUtf8((ec ? path : absolute).lexically_normal());
+
+    if (env.registry->IsBusy(deviceName)) {
+        report.log(text::FillText(text::kDeviceBusy, deviceName));
+        return false;
+    }
+    if (!env.registry->TryClaimFile(fileKey)) {
+        report.log(text::FillText(text::kReadFileBusy, PathToUtf8(path)));
+        return false;
+    }
+    auto outcome = std::make_shared<JobOutcome>();
+    CJobRegistry* registry = env.registry;
+    const bool started = registry->TryStart(
+        deviceName,
+        [env, devicePath = device->devicePath, deviceName, path, fileKey, registry, outcome] {
+            *outcome = RunReadBack(env, devicePath, deviceName, path);
+            registry->ReleaseFile(fileKey);
+        },
+        [notifier = env.notifier, deviceName, outcome] {
+            if (notifier != nullptr) notifier->JobFinished(deviceName, *outcome);
+        });
+    if (!started) {
+        registry->ReleaseFile(fileKey);
+        report.log(text::FillText(text::kDeviceBusy, deviceName));
+    }
+    return started;
+}
+
+}  // namespace brev

@@ -1,0 +1,447 @@
+// The application controller over the simulated bus, seen through a recording window.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/CAppController.h"
+#include "app/Console.h"
+#include "device/sim/SimBus.h"
+#include "device/sim/SimDevice.h"
+#include "image/ImageChecker.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace brev::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+sim::SimDeviceConfig Download() { return {}; }
+sim::SimDeviceConfig PcMode() { return sim::SimDeviceConfig::PcMode(); }
+sim::SimDeviceConfig WithProduct(std::string product) {
+    sim::SimDeviceConfig c;
+    c.product = std::move(product);
+    return c;
+}
+sim::SimDeviceConfig Foreign() {
+    sim::SimDeviceConfig c;
+    c.vendor = "OTHERCO ";
+    return c;
+}
+
+std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> data(size);
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
+    return data;
+}
+
+class ControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(tmp.path().empty());
+        folders = FoldersUnder(tmp.path());
+        ASSERT_TRUE(sim::WriteStandInPrograms(folders.deviceProgramsDir));
+    }
+
+    void WriteModeFile(int pcUpdateSupport) {
+        std::ofstream(folders.modeFile) << "[MODE]\r\npc_update_support=" << pcUpdateSupport << "\r\n";
+    }
+
+    std::shared_ptr<sim::SimDevice> Attach(const std::string& name, sim::SimDeviceConfig config) {
+        auto device = std::make_shared<sim::SimDevice>(std::move(config));
+        bus->Attach(name, device);
+        return device;
+    }
+
+    // Devices attached before start-up are found by the scan, not as arrivals.
+    std::shared_ptr<sim::SimDevice> AttachBeforeStart(const std::string& name, sim::SimDeviceConfig config) {
+        auto device = Attach(name, std::move(config));
+        bus->ReadEvents();
+        return device;
+    }
+
+    std::filesystem::path WriteImage(const std::string& fileName, const std::vector<uint8_t>& data) {
+        auto path = tmp.path() / fileName;
+        EXPECT_TRUE(WriteUpdateImage(path, data));
+        return path;
+    }
+
+    CAppController& Start(std::vector<std::string> arguments = {"brevload"}) {
+        AppServices s;
+        s.backend = backend;
+        s.deviceEvents = bus.get();
+        s.folders = folders;
+        s.createWindow = [this](CAppController& c) {
+            auto w = std::make_unique<RecordingWindow>(c);
+            window = w.get();
+            return w;
+        };
+        s.timers = &timers;
+        s.arguments = std::move(arguments);
+        s.sleep = [](std::chrono::milliseconds) {};
+        s.readDataPath = tmp.path() / "readData.bin";
+        s.openConsole = [this]() -> std::ostream* { return consoleAvailable ? &console : nullptr; };
+        s.installCrashHandler = false;
+        controller = std::make_unique<CAppController>(std::move(s));
+        EXPECT_TRUE(controller->Run());
+        return *controller;
+    }
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (auto& d : controller->presentDevices()) names.push_back(d.name);
+        return names;
+    }
+
+    TempDir tmp;
+    ProgramFolders folders;
+    std::shared_ptr<sim::SimBus> bus = std::make_shared<sim::SimBus>();
+    std::shared_ptr<sim::SimBackend> backend = std::make_shared<sim::SimBackend>(bus);
+    FakeTimers timers;
+    std::ostringstream console;
+    bool consoleAvailable = true;
+    RecordingWindow* window = nullptr;
+    std::unique_ptr<CAppController> controller;
+};
+
+TEST_F(ControllerTest, StartUpShowsMatchingDevicesInNameOrder) {
+    AttachBeforeStart("sim1", Download());
+    AttachBeforeStart("sim0", Download());
+    AttachBeforeStart("sim2", Foreign());
+    Start();
+
+    EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim0", "Tips 检测到设备已插入",
+                                             "AddDeviceItem sim1", "Tips 检测到设备已插入"));
+    EXPECT_THAT(Names(), ElementsAre("sim0", "sim1"));
+    EXPECT_EQ(controller->presentDevices()[0].devicePath, sim::SimBus::PathFor("sim0"));
+    EXPECT_NE(controller->presentDevices()[0].productId.find("DEVICE"), std::string::npos);
+    EXPECT_FALSE(controller->pcModeActive());
+}
+
+// The mode file decides whether a PC-mode device is served; without it such a device is
+// neither listed at start nor taken on arrival.
+TEST_F(ControllerTest, PcModeDeviceAtStartFollowsModeFile) {
+    struct Case {
+        std::optional<int> modeFile;
+        bool served;
+    };
+    for (Case c : {Case{std::nullopt, false}, Case{0, false}, Case{1, true}}) {
+        SCOPED_TRACE(c.modeFile ? std::to_string(*c.modeFile) : "no sys.inf");
+        std::filesystem::remove(folders.modeFile);
+        if (c.modeFile) WriteModeFile(*c.modeFile);
+        bus = std::make_shared<sim::SimBus>();
+        backend = std::make_shared<sim::SimBackend>(bus);
+        AttachBeforeStart("sim0", PcMode());
+        Start();
+
+        EXPECT_EQ(controller->pcUpdateSupport(), c.served ? 1 : 0);
+        if (c.served) {
+            EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim0", "Tips 检测到设备已插入",
+                                                     "EnableOptionControls 0"));
+            EXPECT_TRUE(controller->pcModeActive());
+        } else {
+            // Not even a later arrival matches it.
+            bus->Detach("sim0");
+            Attach("sim0", PcMode());
+            controller->PumpDeviceEvents();
+            EXPECT_THAT(window->calls(), ElementsAre("Create"));
+            EXPECT_FALSE(controller->pcModeActive());
+        }
+        controller.reset();
+    }
+}
+
+// A download-mode device whose product also names USB: listed without a lock at start
+// when PC mode is off, but locks the options when it arrives later.
+TEST_F(ControllerTest, MixedProductLocksOnlyOnArrival) {
+    AttachBeforeStart("sim0", WithProduct("DEVICE USB      "));
+    Start();
+    EXPECT_THAT(Names(), ElementsAre("sim0"));
+    EXPECT_FALSE(controller->pcModeActive());
+    EXPECT_TRUE(window->calls("EnableOptionControls").empty());
+
+    Attach("sim1", WithProduct("DEVICE USB      "));
+    controller->settings().autoDownloadFlag = 1;
+    controller->PumpDeviceEvents();
+    EXPECT_TRUE(controller->pcModeActive());
+    EXPECT_THAT(window->calls("EnableOptionControls"), ElementsAre("EnableOptionControls 0"));
+    EXPECT_EQ(timers.pending(), 0u);  // no automatic download for a PC-mode device
+}
+
+TEST_F(ControllerTest, ArrivalAndRemovalByWholeName) {
+    Start();
+    Attach("sim1", Download());
+    Attach("sim10", Download());
+    Attach("sim2", Foreign());
+    controller->PumpDeviceEvents();
+    EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim1", "Tips 检查到设备接入",
+                                             "AddDeviceItem sim10", "Tips 检查到设备接入"));
+    EXPECT_EQ(timers.pending(), 0u);  // automatic download is off
+
+    window->clear();
+    bus->Detach("sim1");
+    bus->Detach("sim2");  // never listed: ignored
+    controller->PumpDeviceEvents();
+    controller->OnDeviceChanged({DeviceEvent::Kind::Removal, {"sim", "sim:sim"}});  // a prefix only
+    EXPECT_THAT(window->calls(), ElementsAre("Tips 设备移除", "RemoveDeviceItem sim1"));
+    EXPECT_THAT(Names(), ElementsAre("sim10"));
+}
+
+TEST_F(ControllerTest, RepeatedArrivalKeepsOneEntryAndRow) {
+    Start();
+    Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    controller->OnDeviceChanged({DeviceEvent::Kind::Arrival, {"sim0", sim::SimBus::PathFor("sim0")}});
+
+    EXPECT_THAT(Names(), ElementsAre("sim0"));
+    EXPECT_EQ(window->calls("AddDeviceItem").size(), 1u);
+    EXPECT_EQ(window->calls("Tips").size(), 1u);
+
+    bus->Detach("sim0");
+    controller->PumpDeviceEvents();
+    EXPECT_TRUE(Names().empty());
+    EXPECT_EQ(window->calls("RemoveDeviceItem").size(), 1u);
+}
+
+// The options stay locked while any PC-mode device is attached, whichever device leaves.
+TEST_F(ControllerTest, PcModeLastsWhileAnyPcModeDeviceIsPresent) {
+    WriteModeFile(1);
+    Start();
+    Attach("sim0", Download());
+    Attach("sim1", PcMode());
+    Attach("sim2", PcMode());
+    controller->PumpDeviceEvents();
+    EXPECT_TRUE(controller->pcModeActive());
+    EXPECT_THAT(window->calls("EnableOptionControls"), ElementsAre("EnableOptionControls 0"));
+
+    window->clear();
+    bus->Detach("sim0");
+    controller->PumpDeviceEvents();
+    EXPECT_TRUE(controller->pcModeActive());
+    bus->Detach("sim1");
+    controller->PumpDeviceEvents();
+    EXPECT_TRUE(controller->pcModeActive());
+    EXPECT_TRUE(window->calls("EnableOptionControls").empty());
+
+    bus->Detach("sim2");
+    controller->PumpDeviceEvents();
+    EXPECT_FALSE(controller->pcModeActive());
+    EXPECT_THAT(window->calls("EnableOptionControls"), ElementsAre("EnableOptionControls 1"));
+}
+
+TEST_F(ControllerTest, PcModeAtStartEndsWhenItsDeviceLeaves) {
+    WriteModeFile(1);
+    AttachBeforeStart("sim0", Download());
+    AttachBeforeStart("sim1", PcMode());
+    Start();
+    ASSERT_TRUE(controller->pcModeActive());
+
+    bus->Detach("sim0");
+    controller->PumpDeviceEvents();
+    EXPECT_TRUE(controller->pcModeActive());
+    bus->Detach("sim1");
+    controller->PumpDeviceEvents();
+    EXPECT_FALSE(controller->pcModeActive());
+    EXPECT_THAT(window->calls("EnableOptionControls"),
+                ElementsAre("EnableOptionControls 0", "EnableOptionControls 1"));
+}
+
+TEST_F(ControllerTest, AutomaticDownloadWaitsOnATimerThenDownloads) {
+    auto data = Pattern(3 * 4096 + 100, 1);
+    Start();
+    controller->settings().autoDownloadFlag = 1;
+    controller->settings().setDownloadFilePath(WriteImage("fw.up", data).string());
+    auto device = Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+
+    // The arrival returns at once; nothing is sent until the timer fires.
+    ASSERT_EQ(timers.pending(), 1u);
+    EXPECT_EQ(timers.delayOf(0), std::chrono::milliseconds(1000));
+    EXPECT_EQ(device->commandCount(), 0);
+    EXPECT_TRUE(window->calls("Progress").empty());
+
+    timers.FireAll();
+    controller->WaitForJobs();
+    EXPECT_EQ(device->ReadNor(0, static_cast<uint32_t>(data.size())), data);
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+}
+
+TEST_F(ControllerTest, AutomaticDownloadSkipsDevicesThatLeftOrCameBack) {
+    Start();
+    controller->settings().autoDownloadFlag = 1;
+    controller->settings().setDownloadFilePath(WriteImage("fw.up", Pattern(4096, 2)).string());
+
+    // Gone before the pause ends: no job.
+    auto first = Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    bus->Detach("sim0");
+    controller->PumpDeviceEvents();
+    timers.FireAll();
+    controller->WaitForJobs();
+    EXPECT_EQ(first->commandCount(), 0);
+    EXPECT_TRUE(window->calls("Finished").empty());
+
+    // Replugged during the pause: one download, for the latest arrival.
+    Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    bus->Detach("sim0");
+    controller->PumpDeviceEvents();
+    auto again = Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    EXPECT_EQ(timers.pending(), 2u);
+    timers.FireAll();
+    controller->WaitForJobs();
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+    EXPECT_EQ(again->ReadNor(0, 4096), Pattern(4096, 2));
+}
+
+TEST_F(ControllerTest, WindowEventsStartJobs) {
+    auto data = Pattern(5000, 3);
+    auto device = AttachBeforeStart("sim0", Download());
+    Start();
+    controller->settings().setDownloadFilePath(WriteImage("fw.up", data).string());
+
+    window->events().StartDownload.Raise("sim0", 0, 0, 0, 0);
+    controller->WaitForJobs();
+    EXPECT_EQ(device->ReadNor(0, static_cast<uint32_t>(data.size())), data);
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+
+    window->events().StartRead.Raise("sim0");
+    controller->WaitForJobs();
+    std::ifstream in(folders.programFolder / "read.bin", std::ios::binary);
+    std::vector<uint8_t> head(data.size());
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    EXPECT_EQ(head, data);
+
+    // An unknown name starts nothing.
+    window->clear();
+    window->events().StartDownload.Raise("sim9", 0, 0, 0, 0);
+    controller->WaitForJobs();
+    EXPECT_TRUE(window->calls("Finished").empty());
+}
+
+// The test area's events reach one diagnostic connection, opened on the first listed device.
+TEST_F(ControllerTest, DiagnosticEventsUseOneConnection) {
+    Start();
+    CWindowEvents& ev = window->events();
+    ev.TestReadFlashId.Raise();
+    ev.TestInit.Raise();
+    EXPECT_THAT(window->calls("Box"), ElementsAre("Box |没有初始化", "Box |没有设备，无法打开"));
+
+    auto device = Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    window->clear();
+    ev.TestInit.Raise();
+    const int before = device->commandCount();
+    ev.TestReadFlashId.Raise();
+    EXPECT_GT(device->commandCount(), before);
+    ev.TestCloseDevice.Raise();
+    ev.TestGetCrc16.Raise();
+    EXPECT_THAT(window->calls("Box"), ElementsAre("Box |没有初始化"));
+}
+
+TEST_F(ControllerTest, ConsoleModeDownloadsItsFileToEveryDownloadModeDevice) {
+    WriteModeFile(1);
+    auto consoleData = Pattern(2 * 4096 + 17, 4);
+    auto savedData = Pattern(4096, 9);
+    auto consoleFile = WriteImage("console.up", consoleData);
+    auto savedFile = WriteImage("saved.up", savedData).string();
+    auto atStart = AttachBeforeStart("sim0", Download());
+    auto pc = AttachBeforeStart("sim1", PcMode());
+    // The window loads the saved file while it is being created; set it before start-up here.
+    Start({"brevload", "-a", "-f" + consoleFile.string()});
+    controller->settings().setDownloadFilePath(savedFile);
+    EXPECT_TRUE(controller->consoleMode());
+    EXPECT_EQ(controller->consoleFilePath(), consoleFile.string());
+
+    auto arriving = Attach("sim2", Download());
+    controller->PumpDeviceEvents();
+    ASSERT_EQ(timers.pending(), 1u);
+    timers.FireAll();
+    controller->WaitForJobs();
+
+    EXPECT_EQ(atStart->ReadNor(0, static_cast<uint32_t>(consoleData.size())), consoleData);
+    EXPECT_EQ(arriving->ReadNor(0, static_cast<uint32_t>(consoleData.size())), consoleData);
+    EXPECT_EQ(pc->commandCount(), 0);  // PC-mode devices are left alone
+    EXPECT_EQ(controller->settings().downloadFilePath(), savedFile);
+
+    const std::string out = console.str();
+    EXPECT_TRUE(out.starts_with(kConsoleBanner));
+    for (const std::string name : {"sim0", "sim2"}) {
+        SCOPED_TRACE(name);
+        // One console line per progress step, and the outcome.
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with("[" + name + "] ") && line.ends_with("%")) lines.push_back(line);
+        std::vector<std::string> expected;
+        for (auto& call : window->calls("Progress " + name + " "))
+            expected.push_back("[" + name + "] " + call.substr(call.rfind(' ') + 1) + "%");
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(lines, expected);
+        EXPECT_NE(out.find("[" + name + "] succeeded\n"), std::string::npos);
+    }
+    // The console mirrors the operation log too; the PC-mode device only has its start-up line.
+    EXPECT_NE(out.find("[sim0] 检测到设备已插入\n"), std::string::npos);
+    EXPECT_NE(out.find("[sim2] 检查到设备接入\n"), std::string::npos);
+    EXPECT_NE(out.find("[sim1] 检测到设备已插入\n"), std::string::npos);
+    EXPECT_EQ(out.find("[sim1] 5%"), std::string::npos);
+    EXPECT_EQ(out.find("[sim1] succeeded"), std::string::npos);
+}
+
+TEST_F(ControllerTest, ConsoleModeWithoutFileOrConsole) {
+    // No file: the banner only; arrivals are handled as usual.
+    auto device = AttachBeforeStart("sim0", Download());
+    Start({"brevload", "-a"});
+    EXPECT_EQ(console.str(), std::string(kConsoleBanner) + "[sim0] 检测到设备已插入\n");
+    Attach("sim1", Download());
+    controller->PumpDeviceEvents();
+    EXPECT_EQ(timers.pending(), 0u);
+    EXPECT_EQ(device->commandCount(), 0);
+
+    // A file named later serves the listed devices at once; the console is attached only once.
+    auto later = Pattern(4096, 6);
+    controller->ConsoleDownload(WriteImage("later.up", later).string());
+    controller->WaitForJobs();
+    EXPECT_EQ(device->ReadNor(0, 4096), later);
+    EXPECT_EQ(bus->Find("sim1")->ReadNor(0, 4096), later);
+    EXPECT_EQ(console.str().find(kConsoleBanner, 1), std::string::npos);
+    controller.reset();
+
+    // No console to attach to: no banner, but the file is still downloaded.
+    auto data = Pattern(4096, 5);
+    consoleAvailable = false;
+    console.str("");
+    bus = std::make_shared<sim::SimBus>();
+    backend = std::make_shared<sim::SimBackend>(bus);
+    device = AttachBeforeStart("sim0", Download());
+    Start({"brevload", "-a", "-f" + WriteImage("c.up", data).string()});
+    controller->WaitForJobs();
+    EXPECT_EQ(console.str(), "");
+    EXPECT_EQ(device->ReadNor(0, 4096), data);
+}
+
+TEST_F(ControllerTest, ConsoleDownloadOfABadFileFailsVisibly) {
+    std::ofstream(tmp.path() / "bad.up") << "not an image";
+    auto device = AttachBeforeStart("sim0", Download());
+    Start({"brevload", "-a", "-f" + (tmp.path() / "bad.up").string()});
+    controller->WaitForJobs();
+    EXPECT_EQ(device->ReadNor(0, 16), std::vector<uint8_t>(16, 0xFF));
+    EXPECT_NE(console.str().find("[sim0] download not started"), std::string::npos);
+    EXPECT_TRUE(window->calls("Finished sim0 1").empty());
+}
+
+TEST_F(ControllerTest, RunFailsWhenTheWindowCannotBeCreated) {
+    AppServices s;
+    s.backend = backend;
+    s.folders = folders;
+    s.installCrashHandler = false;
+    s.createWindow = [](CAppController&) { return std::unique_ptr<IMainWindow>(); };
+    CAppController c(std::move(s));
+    EXPECT_FALSE(c.Run());
+    EXPECT_EQ(c.window(), nullptr);
+}
+
+}  // namespace
+}  // namespace brev::test

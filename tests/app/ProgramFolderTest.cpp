@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/ProgramFolder.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace brev {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ProgramFolderTest, ChoosesWhereSettingsAndDeviceProgramsLive) {
+    test::TempDir tmp;
+    const fs::path portable = tmp.path() / "portable";
+    const fs::path installed = tmp.path() / "bin";
+    fs::create_directories(portable / "brevload_files");
+    fs::create_directories(installed);
+    const fs::path data = "/opt/brev/share/brevload/brevload_files";
+
+    struct Case {
+        const char* what;
+        ProgramFolderInputs in;
+        fs::path settingsFile;
+        fs::path deviceProgramsDir;
+    };
+    auto inputs = [&](fs::path exeDir, bool windows = false) {
+        ProgramFolderInputs in;
+        in.windows = windows;
+        in.executableDir = std::move(exeDir);
+        in.home = "/home/op";
+        in.installDataDir = data;
+        return in;
+    };
+    Case cases[] = {
+        {"portable tree", inputs(portable), portable / "confile.inf", portable / "brevload_files"},
+        {"installed: ~/.config", inputs(installed), "/home/op/.config/brevload/confile.inf", data},
+        {"installed: XDG_CONFIG_HOME", inputs(installed), "/xdg/brevload/confile.inf", data},
+        {"relative XDG_CONFIG_HOME is ignored", inputs(installed), "/home/op/.config/brevload/confile.inf",
+         data},
+        {"BREVLOAD_HOME wins", inputs(portable), "/srv/bl/confile.inf", "/srv/bl/brevload_files"},
+        {"windows: always beside the executable", inputs(installed, true), installed / "confile.inf",
+         installed / "brevload_files"},
+    };
+    cases[2].in.xdgConfigHome = "/xdg";
+    cases[3].in.xdgConfigHome = "rel/dir";
+    cases[4].in.brevloadHome = "/srv/bl";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramFolders f = ResolveProgramFolders(c.in);
+        EXPECT_EQ(f.settingsFile, c.settingsFile);
+        EXPECT_EQ(f.programFolder, c.settingsFile.parent_path());
+        EXPECT_EQ(f.deviceProgramsDir, c.deviceProgramsDir);
+        EXPECT_EQ(f.modeFile, c.deviceProgramsDir / "sys.inf");
+    }
+}
+
+TEST(ProgramFolderTest, EnvironmentOverrideReachesTheProcess) {
+    test::TempDir tmp;
+    ASSERT_EQ(setenv("BREVLOAD_HOME", tmp.path().c_str(), 1), 0);
+    ProgramFolders f = CurrentProgramFolders();
+    unsetenv("BREVLOAD_HOME");
+    EXPECT_EQ(f.settingsFile, tmp.path() / "confile.inf");
+    EXPECT_EQ(f.modeFile, tmp.path() / "brevload_files" / "sys.inf");
+    EXPECT_TRUE(ExecutablePath().filename().string().starts_with("app_tests"));
+}
+
+}  // namespace
+}  // namespace brev

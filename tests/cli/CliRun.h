@@ -1,0 +1,54 @@
+// Runs brevload-cli as a child process in a temporary folder of its own.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace brev::clitest {
+
+struct RunResult {
+    int exitCode = -1;  // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// A fresh folder (removed at the end) that is the tool's working directory and BREVLOAD_HOME.
+class CliFolder {
+public:
+    CliFolder();
+    ~CliFolder();
+    CliFolder(const CliFolder&) = delete;
+    CliFolder& operator=(const CliFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+    // Runs the tool to its end with standard output and error captured.
+    RunResult Run(const std::vector<std::string>& args) const;
+
+    // Starts the tool with standard output on a pipe; read it with ReadUntil.
+    pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Reads from `fd` into `out` until `needle` appears or `timeout` passes; true when it appeared.
+bool ReadUntil(int fd, const std::string& needle, std::string& out, std::chrono::milliseconds timeout);
+// Reads the rest of `fd` into `out`, waits for `pid` and returns its exit code (-1 on a signal).
+int Finish(pid_t pid, int fd, std::string& out);
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);
+void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> SomeData(size_t size, uint32_t seed);
+std::vector<std::string> Lines(const std::string& text);
+
+// True when `line` is exactly one JSON value in valid UTF-8.
+bool IsValidJson(const std::string& line);
+
+}  // namespace brev::clitest

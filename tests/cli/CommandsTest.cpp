@@ -1,0 +1,308 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+
+#include "CliRun.h"
+#include "image/ImageChecker.h"
+
+namespace brev::clitest {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr size_t kDataSize = 200000;  // three 64 KiB blocks and a tail: block 0 is written last
+
+// An image made by the library, plus its data.
+struct Image {
+    std::vector<uint8_t> data;
+    std::filesystem::path file;
+};
+
+Image MakeImageIn(const CliFolder& dir, const std::string& name = "fw.up", uint32_t seed = 7) {
+    Image img{SomeData(kDataSize, seed), dir / name};
+    WriteBytes(img.file, MakeUpdateImage(img.data));
+    return img;
+}
+
+bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& prefix) {
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+// --- check --------------------------------------------------------------------------------------
+
+struct CheckCase {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;  // null: the file is missing
+    int code;
+    const char* text;
+};
+
+TEST(CliCheck, ReportsEachResultCodeWithItsText) {
+    const std::vector<CheckCase> cases = {
+        {"valid", [](std::vector<uint8_t>&) {}, 0, "OK"},
+        {"header-only", [](std::vector<uint8_t>& f) { f.resize(256); }, 1, "文件太小了，必须是不合格式的"},
+        {"lower-case magic", [](std::vector<uint8_t>& f) { f[0] = 'c'; }, 2, "文件头不符合格式要求"},
+        {"trailing byte", [](std::vector<uint8_t>& f) { f.push_back(0); }, 3, "烧录数据长度与计算结果不符"},
+        {"damaged data", [](std::vector<uint8_t>& f) { f[300] ^= 0x10; }, 4, "烧录数据CRC与计算结果不符"},
+        {"missing file", nullptr, -1, "the file cannot be opened"},
+    };
+    for (const CheckCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliFolder dir;
+        if (c.damage) {
+            std::vector<uint8_t> file = MakeUpdateImage(SomeData(1000, 3));
+            c.damage(file);
+            WriteBytes(dir / "x.up", file);
+        }
+        const RunResult r = dir.Run({"check", "x.up"});
+        EXPECT_EQ(r.exitCode, c.code == 0 ? 0 : 2);
+        EXPECT_THAT(r.out, HasSubstr("x.up: " + std::to_string(c.code) + " " + c.text));
+    }
+}
+
+TEST(CliMakeImage, WritesAnImageThatPassesTheCheckWithTheDataAfterTheHeader) {
+    CliFolder dir;
+    const auto data = SomeData(5000, 11);
+    WriteBytes(dir / "raw.bin", data);
+
+    for (const uint32_t header : {256u, 512u}) {
+        SCOPED_TRACE(header);
+        const RunResult made =
+            dir.Run({"make-image", "raw.bin", "out.up", "--header-size", std::to_string(header)});
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        const RunResult checked = dir.Run({"check", "out.up"});
+        EXPECT_EQ(checked.exitCode, 0);
+        EXPECT_THAT(checked.out, HasSubstr("header " + std::to_string(header) + " bytes, data 5000 bytes"));
+        const auto image = ReadBytes(dir / "out.up");
+        ASSERT_EQ(image.size(), header + data.size());
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin() + header));
+    }
+}
+
+TEST(CliMakeImage, RefusesWhatCannotMakeAValidImage) {
+    CliFolder dir;
+    WriteBytes(dir / "empty.bin", {});
+    WriteBytes(dir / "raw.bin", SomeData(10, 1));
+    EXPECT_EQ(dir.Run({"make-image", "empty.bin", "a.up"}).exitCode, 2);
+    EXPECT_EQ(dir.Run({"make-image", "raw.bin", "b.up", "--header-size", "21"}).exitCode, 2);
+    EXPECT_EQ(dir.Run({"make-image", "missing.bin", "c.up"}).exitCode, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.up"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.up"));
+}
+
+// --- download --------------------------------------------------------------------------------------
+
+TEST(CliDownload, WritesEveryDeviceAndTracesEachTransfer) {
+    CliFolder dir;
+    const Image img = MakeImageIn(dir);
+    const RunResult r =
+        dir.Run({"download", "fw.up", "--simulate", "2", "--sim-dir", "flash", "--trace", "t.txt"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("sim0: FLASH ID 1640EF"));
+    EXPECT_THAT(r.out, HasSubstr("2 succeeded, 0 failed"));
+    for (const char* name : {"sim0", "sim1"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(StartsWith(ReadBytes(dir / "flash" / (std::string(name) + ".flash")), img.data));
+    }
+
+    const std::regex line(R"((sim0|sim1) (in|out) [0-9A-F]{32} ([0-9]+) (ok|fail))");
+    std::map<std::string, uint64_t> written;
+    std::map<std::string, std::string> first;
+    const auto trace = ReadBytes(dir / "t.txt");
+    for (const std::string& l : Lines(std::string(trace.begin(), trace.end()))) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(l, m, line)) << l;
+        if (!first.contains(m[1])) first[m[1]] = l;
+        if (m[2] == "out" && m[4] == "ok") written[m[1]] += std::stoull(m[3]);
+    }
+    for (const char* name : {"sim0", "sim1"}) {
+        SCOPED_TRACE(name);
+        // Init (sub-command 0x81, clock divider 9 by default) comes first, then at least the data goes out.
+        EXPECT_EQ(first[name].substr(0, 15), std::string(name) + " out C08109");
+        EXPECT_GE(written[name], kDataSize);
+    }
+
+    // A second run reads back what the first left in the simulated flash.
+    const RunResult read = dir.Run({"read", "--simulate", "2", "--device", "sim1", "--sim-dir", "flash"});
+    ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+    const auto back = ReadBytes(dir / "read.bin");
+    EXPECT_EQ(back.size(), 1u << 20);
+    EXPECT_TRUE(StartsWith(back, img.data));
+}
+
+TEST(CliDownload, AFaultOnOneDeviceFailsOnlyThatDevice) {
+    for (const char* fault :
+         {"sim1:fail:0x82:3", "sim1:crc-swap", "sim1:flip:2", "sim1:drop:8", "sim1:timeout:5"}) {
+        SCOPED_TRACE(fault);
+        CliFolder dir;
+        const Image img = MakeImageIn(dir);
+        const RunResult r = dir.Run(
+            {"download", "fw.up", "--simulate", "2", "--sim-dir", "flash", "--sim-fault", fault, "-q"});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_THAT(r.out, HasSubstr("1 succeeded, 1 failed"));
+        EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsim0 +OK ")));
+        EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsim1 +FAILED ")));
+        EXPECT_TRUE(StartsWith(ReadBytes(dir / "flash/sim0.flash"), img.data));
+        // Block 0 is written last, so a failed run never leaves a complete image behind.
+        EXPECT_FALSE(StartsWith(ReadBytes(dir / "flash/sim1.flash"), img.data));
+    }
+}
+
+TEST(CliDownload, ABadImageStopsBeforeAnyDeviceIsTouched) {
+    CliFolder dir;
+    auto file = MakeUpdateImage(SomeData(1000, 5));
+    file.back() ^= 1;
+    WriteBytes(dir / "bad.up", file);
+    const RunResult r = dir.Run({"download", "bad.up", "--simulate", "1", "--trace", "t.txt"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("4 烧录数据CRC与计算结果不符"));
+    EXPECT_TRUE(ReadBytes(dir / "t.txt").empty());
+}
+
+TEST(CliDownload, ExternalFlashAndPcModeDevicesGetTheFile) {
+    CliFolder dir;
+    const Image img = MakeImageIn(dir);
+    WriteBytes(dir / "raw.bin", img.data);
+
+    const RunResult ex =
+        dir.Run({"download", "raw.bin", "--ex-flash", "--simulate", "1", "--sim-dir", "flash", "-q"});
+    EXPECT_EQ(ex.exitCode, 0) << ex.out << ex.err;
+    EXPECT_TRUE(StartsWith(ReadBytes(dir / "flash/sim0.exflash"), img.data));
+
+    // The loader only reaches the external flash through the pins it is wired to.
+    const RunResult wrongPins =
+        dir.Run({"download", "raw.bin", "--ex-flash", "--pins", "PB1,PB6,PB7,PB8", "--simulate", "1", "-q"});
+    EXPECT_EQ(wrongPins.exitCode, 1);
+
+    const RunResult pc = dir.Run({"download", "fw.up", "--simulate-pc", "1", "-q"});
+    EXPECT_EQ(pc.exitCode, 0) << pc.out << pc.err;
+    EXPECT_TRUE(std::regex_search(pc.out, std::regex("\nsimpc0 +OK ")));
+}
+
+TEST(CliSettings, BusBytesComeFromTheSettingsFileUnlessAnOptionSaysOtherwise) {
+    CliFolder dir;
+    std::ofstream(dir / "confile.inf") << "[setting]\r\nclkDiv=12\r\nlineMode=3\r\n";
+    struct Case {
+        std::vector<std::string> extra;
+        const char* init;  // the first block sent: Init with the bus bytes
+    } cases[] = {
+        {{}, "sim0 out C0810C03"},
+        {{"--line-mode", "5"}, "sim0 out C0810C05"},
+        {{"--clk-div", "7"}, "sim0 out C0810703"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"read", "--simulate", "1", "--trace", "t.txt", "-q"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const RunResult r = dir.Run(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const auto trace = ReadBytes(dir / "t.txt");
+        EXPECT_EQ(std::string(trace.begin(), trace.end()).substr(0, 17), c.init);
+    }
+}
+
+// --- output modes ------------------------------------------------------------------------------------
+
+TEST(CliOutput, QuietPrintsOnlyTheSummary) {
+    CliFolder dir;
+    MakeImageIn(dir);
+    const RunResult r = dir.Run({"download", "fw.up", "--simulate", "1", "-q"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_THAT(r.out, Not(HasSubstr("FLASH ID 1640EF")));
+    EXPECT_THAT(r.out, Not(HasSubstr("%")));
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("DEVICE +RESULT +FLASH ID +BYTES +TIME\nsim0 +OK +1640EF +200000 ")));
+}
+
+TEST(CliOutput, JsonGivesOneValidObjectPerLineForEveryEvent) {
+    CliFolder dir;
+    MakeImageIn(dir);
+    const RunResult r =
+        dir.Run({"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:crc-swap", "--json"});
+    EXPECT_EQ(r.exitCode, 1);
+    const auto lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& l : lines) EXPECT_TRUE(IsValidJson(l)) << l;
+
+    auto has = [&](const std::string& fragment) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+    };
+    EXPECT_TRUE(has(R"("event":"progress","device":"sim0","percent":90)"));
+    EXPECT_TRUE(has(R"("event":"image","device":"sim0","state":"success")"));
+    // Operator texts stay UTF-8, byte for byte.
+    EXPECT_TRUE(has(R"("event":"log","device":"sim0","text":"数据写入完成，若想再次升级，请重新接入设备")"));
+    EXPECT_TRUE(has(R"("event":"result","device":"sim1","success":false)"));
+    EXPECT_TRUE(has(
+        R"("event":"result","device":"sim0","success":true,"result":"ok","flashId":"1640EF","bytes":200000)"));
+    EXPECT_THAT(lines.back(), HasSubstr(R"("event":"summary")"));
+    EXPECT_THAT(lines.back(), HasSubstr(R"("succeeded":1,"failed":1)"));
+    EXPECT_THAT(lines.front(),
+                ::testing::MatchesRegex(R"(\{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}Z".*)"));
+}
+
+// --- exit statuses --------------------------------------------------------------------------------------
+
+TEST(CliExit, NoDeviceToWorkOnIsThree) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"download", "fw.up", "--simulate", "1", "--sim-attach-after", "60000"},
+        {"erase", "--simulate", "2", "--device", "sim7"},
+        {"list", "--simulate", "1", "--sim-attach-after", "60000"},
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args[0]);
+        CliFolder dir;
+        MakeImageIn(dir);
+        const RunResult r = dir.Run(args);
+        EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    }
+}
+
+TEST(CliExit, ANamedDeviceThatIsMissingFailsTheRun) {
+    CliFolder dir;
+    const RunResult r = dir.Run({"erase", "--simulate", "1", "--device", "sim0", "--device", "sim9"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsim0 +OK ")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsim9 +not present ")));
+}
+
+TEST(CliExit, BadUsageIsTwo) {
+    const std::vector<std::vector<std::string>> runs = {
+        {},
+        {"frobnicate"},
+        {"download"},
+        {"download", "fw.up", "--no-such-option"},
+        {"download", "fw.up", "--simulate", "1", "--clk-div", "300"},
+        {"download", "fw.up", "--simulate", "1", "--pins", "PB5,PB6"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim3:flip:1"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:melt"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:flip:x"},
+        {"download", "fw.up", "--simulate", "1", "--sim-profile", "fast"},
+        {"download", "fw.up", "--simulate", "1", "--config", "missing.inf"},
+        {"read", "--simulate", "1", "-o", "no/such/folder/r.bin"},
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        CliFolder dir;
+        MakeImageIn(dir);
+        const RunResult r = dir.Run(args);
+        EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+        EXPECT_FALSE(r.err.empty());
+    }
+}
+
+TEST(CliList, ShowsEveryDeviceWithItsMode) {
+    CliFolder dir;
+    const RunResult r = dir.Run({"list", "--simulate", "1", "--simulate-pc", "1"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("sim0 +sim:sim0 +BRVNTIS +DEVICE +download\n")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("simpc0 +sim:simpc0 +BRVNTIS +COMP_AUDIO +pc\n")));
+}
+
+}  // namespace
+}  // namespace brev::clitest

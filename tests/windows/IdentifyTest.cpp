@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/MassDevice.h"
+#include "device/windows/StorageDescriptor.h"
+#include "device/windows/WindowsBackend.h"
+#include "tests/windows/FakeWindows.h"
+
+namespace brev {
+namespace {
+
+using test::Descriptor;
+using test::FakeWindows;
+
+constexpr uint32_t kUsb = 7;
+constexpr uint32_t kSata = 11;
+
+TEST(WindowsIdentify, SendsTheStandardDevicePropertyQuery) {
+    FakeWindows fake;
+    fake.descriptor = Descriptor(kUsb, 40, "V", 50, "P");
+    OpenError err;
+    auto handle = MakeWindowsBackend(fake.System())->OpenVolume("E", "\\\\.\\E:", &err);
+    ASSERT_TRUE(handle);
+    VolumeIdentity id;
+    ASSERT_TRUE(handle->Identify(id));
+
+    EXPECT_EQ(fake.codes, std::vector<DWORD>{0x2D1400u});
+    // StorageDeviceProperty, PropertyStandardQuery, no additional parameters.
+    EXPECT_EQ(fake.query, std::vector<uint8_t>(12, 0));
+    // The 551-byte answer buffer goes out zeroed, with its Size field set to 551.
+    std::vector<uint8_t> answer(551, 0);
+    answer[4] = 551 & 0xFF;
+    answer[5] = 551 >> 8;
+    EXPECT_EQ(fake.answerOnEntry, answer);
+}
+
+TEST(WindowsIdentify, FailedQueryIsAFailedIdentification) {
+    FakeWindows fake;
+    fake.identifyFails = true;
+    OpenError err;
+    auto handle = MakeWindowsBackend(fake.System())->OpenVolume("E", "\\\\.\\E:", &err);
+    ASSERT_TRUE(handle);
+    VolumeIdentity id;
+    EXPECT_FALSE(handle->Identify(id));
+}
+
+struct DescriptorCase {
+    const char* what;
+    std::vector<uint8_t> answer;
+    BusType bus;
+    std::string vendor, product;
+};
+
+TEST(WindowsIdentify, ParsesBusAndUntrimmedStringsFromTheDescriptor) {
+    std::vector<uint8_t> unterminated = Descriptor(kUsb, 40, "BRVNTIS", 545, "DEVICEXYZ");
+    const DescriptorCase cases[] = {
+        {"usb", Descriptor(kUsb, 40, "BRVNTIS ", 60, "DEVICE          "), BusType::Usb, "BRVNTIS ",
+         "DEVICE          "},
+        {"other bus", Descriptor(kSata, 40, "BRVNTIS", 60, "DEVICE"), BusType::Other, "BRVNTIS", "DEVICE"},
+        {"vendor offset 0", Descriptor(kUsb, 0, "", 60, "DEVICE"), BusType::Usb, "(NULL)", "DEVICE"},
+        {"empty product", Descriptor(kUsb, 40, "BRVNTIS", 60, ""), BusType::Usb, "BRVNTIS", ""},
+        // Offsets from the device are not trusted to stay inside the buffer.
+        {"offset past the buffer", Descriptor(kUsb, 40, "BRVNTIS", 600, ""), BusType::Usb, "BRVNTIS", ""},
+        {"string without NUL at the end", unterminated, BusType::Usb, "BRVNTIS", "DEVICE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeWindows fake;
+        fake.descriptor = c.answer;
+        OpenError err;
+        auto handle = MakeWindowsBackend(fake.System())->OpenVolume("E", "\\\\.\\E:", &err);
+        ASSERT_TRUE(handle);
+        VolumeIdentity id;
+        ASSERT_TRUE(handle->Identify(id));
+        EXPECT_EQ(id.bus, c.bus);
+        EXPECT_EQ(id.vendor, c.vendor);
+        EXPECT_EQ(id.product, c.product);
+    }
+}
+
+TEST(WindowsIdentify, ConvertsFromTheAnsiCodePage) {
+    if (::GetACP() != 1252) GTEST_SKIP() << "needs code page 1252, this system uses " << ::GetACP();
+    const std::string latin1 = "Caf\xE9";
+    EXPECT_EQ(AnsiToUtf8(latin1.data(), latin1.size()), "Caf\xC3\xA9");
+}
+
+struct OpenCase {
+    const char* what;
+    UINT driveType;
+    std::vector<uint8_t> answer;
+    int opened;
+    int handlesOpened;
+};
+
+TEST(WindowsIdentify, MassDeviceOpensOnlyAMatchingUsbVolume) {
+    const PatternList vendors = {"BRVNTIS"};
+    const PatternList products = {"DEVICE"};
+    const auto match = Descriptor(kUsb, 40, "BRVNTIS ", 60, "DEVICE          ");
+    const OpenCase cases[] = {
+        {"removable, usb, matching", DRIVE_REMOVABLE, match, 1, 1},
+        {"cd-rom, usb, matching", DRIVE_CDROM, match, 1, 1},
+        {"fixed disk: never opened", DRIVE_FIXED, match, 0, 0},
+        {"network drive: never opened", DRIVE_REMOTE, match, 0, 0},
+        {"other bus", DRIVE_REMOVABLE, Descriptor(kSata, 40, "BRVNTIS", 60, "DEVICE"), 0, 1},
+        {"empty product", DRIVE_REMOVABLE, Descriptor(kUsb, 40, "BRVNTIS", 60, ""), 0, 1},
+        {"vendor in other case", DRIVE_REMOVABLE, Descriptor(kUsb, 40, "brvntis", 60, "DEVICE"), 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeWindows fake;
+        fake.driveType = c.driveType;
+        fake.descriptor = c.answer;
+        {
+            MassDevice dev(MakeWindowsBackend(fake.System()), "\\\\.\\E:", "E", vendors, products);
+            EXPECT_EQ(dev.Open(), c.opened);
+            EXPECT_EQ(fake.opens, c.handlesOpened);
+            // A refused volume is closed at once; a matching one stays open until Close.
+            EXPECT_EQ(fake.closes, c.opened ? 0 : c.handlesOpened);
+            if (c.opened) {
+                EXPECT_EQ(dev.GetProductId(), "DEVICE          ");
+                dev.Close();
+                EXPECT_EQ(fake.closes, 1);
+            }
+        }
+        EXPECT_EQ(fake.closes, fake.opens);
+    }
+}
+
+TEST(WindowsIdentify, MassDeviceTransferFailsOnCheckConditionAndOnIoFailure) {
+    FakeWindows fake;
+    fake.descriptor = Descriptor(kUsb, 40, "BRVNTIS", 60, "DEVICE");
+    MassDevice dev(MakeWindowsBackend(fake.System()), "\\\\.\\E:", "E", {"BRVNTIS"}, {"DEVICE"});
+    ASSERT_EQ(dev.Open(), 1);
+    const uint8_t cdb[16] = {0xFD};
+    uint8_t data[4] = {};
+
+    EXPECT_TRUE(dev.TransferIn(cdb, sizeof data, data));
+    fake.scsiStatus = 0x02;
+    EXPECT_FALSE(dev.TransferIn(cdb, sizeof data, data));
+    EXPECT_EQ(dev.lastTransfer().status, TransferStatus::CheckCondition);
+    fake.scsiStatus = 0;
+    fake.ioError = ERROR_DEVICE_NOT_CONNECTED;
+    EXPECT_FALSE(dev.TransferOut(cdb, 0, nullptr));
+    EXPECT_EQ(dev.lastTransfer().status, TransferStatus::NoDevice);
+}
+
+}  // namespace
+}  // namespace brev
