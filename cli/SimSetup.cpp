@@ -41,11 +41,11 @@ bool ParseNumber(const std::string& text, long long maxValue, long long& out) {
 
 }  // namespace
 
-bool ParseSimFault(const std::string& spec, std::string& device, sim::FaultConfig& faults,
+bool ParseSimFault(const std::string& faultText, std::string& device, sim::FaultConfig& faults,
                    std::string& error) {
-    const auto parts = Split(spec, ':');
+    const auto parts = Split(faultText, ':');
     if (parts.size() < 2 || parts[0].empty()) {
-        error = "--sim-fault " + spec + ": expected DEVICE:KIND[:ARG...]";
+        error = "--sim-fault " + faultText + ": expected DEVICE:KIND[:ARG...]";
         return false;
     }
     device = parts[0];
@@ -53,11 +53,11 @@ bool ParseSimFault(const std::string& spec, std::string& device, sim::FaultConfi
     const size_t args = parts.size() - 2;
     auto number = [&](size_t index, long long maxValue, long long& out) {
         if (ParseNumber(parts[index], maxValue, out) && out > 0) return true;
-        error = "--sim-fault " + spec + ": '" + parts[index] + "' is not a valid number for " + kind;
+        error = "--sim-fault " + faultText + ": '" + parts[index] + "' is not a valid number for " + kind;
         return false;
     };
     auto wrongArgs = [&](const char* usage) {
-        error = "--sim-fault " + spec + ": expected DEVICE:" + usage;
+        error = "--sim-fault " + faultText + ": expected DEVICE:" + usage;
         return false;
     };
     constexpr long long kMaxCount = 1'000'000'000;
@@ -82,7 +82,7 @@ bool ParseSimFault(const std::string& spec, std::string& device, sim::FaultConfi
         if (kind == "drop") faults.dropAfterCommands = n;
         if (kind == "timeout") faults.timeoutNth = n;
     } else {
-        error = "--sim-fault " + spec + ": unknown kind '" + kind + "' (fail, crc-swap, flip, drop, timeout)";
+        error = "--sim-fault " + faultText + ": unknown kind '" + kind + "' (fail, crc-swap, flip, drop, timeout)";
         return false;
     }
     return true;
@@ -95,10 +95,10 @@ bool SimSetup::Build(const CommonOptions& options, std::string& error) {
     timing.timeScale = options.simTimeScale;
 
     std::map<std::string, sim::FaultConfig> faults;
-    for (const std::string& spec : options.simFaults) {
+    for (const std::string& faultText : options.simFaults) {
         std::string name;
-        sim::FaultConfig& merged = faults[Split(spec, ':')[0]];
-        if (!ParseSimFault(spec, name, merged, error)) return false;
+        sim::FaultConfig& merged = faults[Split(faultText, ':')[0]];
+        if (!ParseSimFault(faultText, name, merged, error)) return false;
     }
 
     std::vector<std::pair<std::string, bool>> names;  // name, PC mode

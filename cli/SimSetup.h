@@ -19,7 +19,7 @@ namespace brev::cli {
 
 // "sim1:fail:0x82:3" -> device "sim1", the fault merged into `faults`. False with a reason
 // for an unknown kind or a bad number.
-bool ParseSimFault(const std::string& spec, std::string& device, sim::FaultConfig& faults,
+bool ParseSimFault(const std::string& faultText, std::string& device, sim::FaultConfig& faults,
                    std::string& error);
 
 class SimSetup {
