@@ -6,6 +6,7 @@
 #include "image/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
+#include "ops/LoaderPath.h"
 #include "ops/Paths.h"
 #include "ops/Texts.h"
 
@@ -61,35 +62,7 @@ bool WritePcMode(const JobEnvironment& env, const DownloadJob& job, JobFile& fil
 }  // namespace
 
 JobOutcome RunPcModePath(const JobEnvironment& env, const DownloadJob& job) {
-    const JobReport report(env.notifier, job.deviceName);
-    auto device = std::make_shared<MassDevice>(env.backend, job.devicePath, job.deviceName,
-                                               env.vendorPatterns, env.productPatterns);
-    auto protocol = std::make_shared<CFlashProtocol>();
-    auto loader = std::make_shared<CDataLoader2>(device, protocol);
-
-    JobOutcome outcome;
-    JobFile file(PathFromUtf8(job.filePath));
-    if (!file.isOpen()) {
-        report.log(text::kCannotAccessFile);
-        report.box(text::kCannotAccessFile);
-        return outcome;
-    }
-    report.row(0);
-    report.image(ProgressLoading);
-
-    outcome.success = WritePcMode(env, job, file, loader, report, outcome);
-    report.progress(100);
-    if (outcome.success) {
-        report.log(text::kDownloadDoneRestart);
-        report.log(text::kSpacer);
-        report.image(ProgressSuccess);
-    } else {
-        report.log(text::kDownloadFailed);
-        report.image(ProgressFail);
-    }
-    file.Close();
-    device->Close();
-    return outcome;
+    return RunLoaderPath(env, job, text::kDownloadDoneRestart, WritePcMode);
 }
 
 }  // namespace brev
