@@ -50,10 +50,12 @@ TEST(TraceSink, FileIsWrittenLineByLineAndAppended) {
         EXPECT_EQ(ReadLines(file), std::vector<std::string>{"first"});  // visible while still open
         EXPECT_TRUE(sink.Lines().empty());
     }
-    TraceSink again(file, true);
-    again.Append("second");
-    EXPECT_EQ(ReadLines(file), (std::vector<std::string>{"first", "second"}));
-    EXPECT_EQ(again.Lines(), std::vector<std::string>{"second"});
+    {
+        TraceSink again(file, true);
+        again.Append("second");
+        EXPECT_EQ(ReadLines(file), (std::vector<std::string>{"first", "second"}));
+        EXPECT_EQ(again.Lines(), std::vector<std::string>{"second"});
+    }  // closed first: Windows cannot delete a folder holding an open file
     std::filesystem::remove_all(file.parent_path());
 
     TraceSink bad(file.parent_path() / "missing" / "trace.txt");
