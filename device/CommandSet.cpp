@@ -150,7 +150,7 @@ bool CrcMatches(const uint8_t answer[2], const uint8_t* data, uint32_t length) {
 }  // namespace
 
 bool EraseWriteVerify(std::shared_ptr<CDataLoader> loader, uint32_t addr, const uint8_t* data,
-                      uint32_t length, EraseUnit eraseUnit) {
+                      uint32_t length, EraseUnit eraseUnit, std::optional<uint16_t> expectedCrc) {
     if (!loader || (length > 0 && data == nullptr)) return false;
     const uint64_t unit = static_cast<uint64_t>(eraseUnit);
     if (eraseUnit != EraseUnit::Unit4K && eraseUnit != EraseUnit::Unit64K) return false;
@@ -173,6 +173,7 @@ bool EraseWriteVerify(std::shared_ptr<CDataLoader> loader, uint32_t addr, const 
     if (!loader->WritePage(data, addr, length)) return false;
     uint8_t crc[2] = {0, 0};
     if (!loader->GetCrc16(crc, addr, length)) return false;
+    if (expectedCrc) return cmd::GetLe16(crc) == *expectedCrc;
     return CrcMatches(crc, data, length);
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "device/MassDevice.h"
 
@@ -129,9 +130,11 @@ private:
 
 enum class EraseUnit : uint32_t { Unit4K = 0x1000, Unit64K = 0x10000 };
 
-// Erases every unit the block covers, writes it, and compares the device's CRC with ours.
+// Erases every unit the block covers, writes it, and compares the device's CRC with the one
+// the block must have: `expectedCrc` when given (taken from the checked image), else the CRC
+// of `data`.
 bool EraseWriteVerify(std::shared_ptr<CDataLoader> loader, uint32_t addr, const uint8_t* data, uint32_t length,
-                      EraseUnit eraseUnit);
+                      EraseUnit eraseUnit, std::optional<uint16_t> expectedCrc = std::nullopt);
 // LoaderWrite then LoaderGetCrc16 over the same range (no erase).
 bool LoaderWriteVerify(std::shared_ptr<CDataLoader2> loader, uint32_t addr, const uint8_t* data,
                        uint32_t length);

@@ -53,6 +53,26 @@ uint16_t Crc16CcittUpdate(uint16_t crc, const uint8_t* data, size_t length) {
     return crc;
 }
 
+uint16_t Crc16CcittMultiply(uint16_t crc, uint16_t factor) {
+    // Carry-less product reduced by the polynomial, Horner's rule over the factor's bits.
+    uint16_t r = 0;
+    for (int bit = 15; bit >= 0; --bit) {
+        r = (r & 0x8000) ? static_cast<uint16_t>((r << 1) ^ kPoly) : static_cast<uint16_t>(r << 1);
+        if ((factor >> bit) & 1) r ^= crc;
+    }
+    return r;
+}
+
+uint16_t Crc16CcittZeroFactor(uint64_t zeroBytes) {
+    uint16_t result = 1;       // x^0
+    uint16_t power = 0x0100;   // x^8: one zero byte
+    for (; zeroBytes != 0; zeroBytes >>= 1) {
+        if (zeroBytes & 1) result = Crc16CcittMultiply(result, power);
+        power = Crc16CcittMultiply(power, power);
+    }
+    return result;
+}
+
 uint16_t Crc16Ccitt(const uint8_t* data, int64_t length) {
     if (data == nullptr || length <= 0) {
         return kCrc16CcittInit;

@@ -15,4 +15,11 @@ uint16_t Crc16Ccitt(const uint8_t* data, int64_t length);
 // Streaming form: start with kCrc16CcittInit and feed the ranges in order.
 uint16_t Crc16CcittUpdate(uint16_t crc, const uint8_t* data, size_t length);
 
+// The register is linear in its start value and in the data, so CRCs of pieces combine:
+//   Crc16CcittUpdate(c, A+B) == Crc16CcittMultiply(Crc16CcittUpdate(c, A), Crc16CcittZeroFactor(|B|))
+//                               ^ Crc16CcittUpdate(0, B)
+// Crc16CcittZeroFactor(n) is x^(8n) mod the polynomial: what n zero bytes do to the register.
+uint16_t Crc16CcittZeroFactor(uint64_t zeroBytes);
+uint16_t Crc16CcittMultiply(uint16_t crc, uint16_t factor);
+
 }  // namespace brev

@@ -12,6 +12,7 @@ namespace {
 
 // The data is streamed through the CRC in chunks of this size.
 constexpr size_t kCrcChunkSize = 64 * 1024;
+static_assert(kCrcChunkSize % BlockCrcTable::kGranule == 0, "chunks must end on granules");
 
 uint32_t LoadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -57,6 +58,7 @@ int CFormateVersion_0::Parse() {
         return ImageOpenFailed;
     }
     header_.reset();
+    blockCrcs_.reset();
 
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
@@ -90,6 +92,8 @@ int CFormateVersion_0::Parse() {
 
     in.seekg(static_cast<std::streamoff>(headerLength), std::ios::beg);
     std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(dataLength, kCrcChunkSize)));
+    // Granule CRCs for whatever a download can address; anything larger is only checked.
+    auto table = dataLength <= UINT32_MAX ? std::make_shared<BlockCrcTable>() : nullptr;
     uint16_t crc = kCrc16CcittInit;
     uint64_t remaining = dataLength;
     while (remaining > 0) {
@@ -98,12 +102,18 @@ int CFormateVersion_0::Parse() {
         if (!in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(n))) {
             return ImageOpenFailed;
         }
-        crc = Crc16CcittUpdate(crc, chunk.data(), n);
+        if (table) {
+            table->Append(chunk.data(), n);
+        } else {
+            crc = Crc16CcittUpdate(crc, chunk.data(), n);
+        }
         remaining -= n;
     }
+    if (table) crc = table->DataCrc();
     if (crc != LoadLe16(&header[kImageDataCrcOffset])) {
         return ImageCrcMismatch;
     }
+    blockCrcs_ = std::move(table);
     return ImageOk;
 }
 

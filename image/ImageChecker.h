@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/BlockCrcTable.h"
+
 namespace brev {
 
 enum ImageResult : int {
@@ -54,6 +56,8 @@ public:
     virtual uint8_t GetHeaderByte14() const { return 0; }
     virtual bool QueryFlag() const { return false; }
     virtual uint8_t GetHeaderByte10() const { return 0; }
+    // Granule CRCs of the data a successful check read; empty otherwise.
+    virtual std::shared_ptr<const BlockCrcTable> GetBlockCrcs() const { return nullptr; }
 
     std::filesystem::path imagePath;
 };
@@ -71,12 +75,14 @@ public:
     uint8_t GetHeaderByte12() const override;
     uint8_t GetHeaderByte14() const override;
     uint8_t GetHeaderByte10() const override;
+    std::shared_ptr<const BlockCrcTable> GetBlockCrcs() const override { return blockCrcs_; }
 
 private:
     uint8_t HeaderByte(size_t offset) const;
 
     // The fixed header fields of the last file read; empty while none is held.
     std::optional<std::array<uint8_t, kImageFixedHeaderSize>> header_;
+    std::shared_ptr<const BlockCrcTable> blockCrcs_;
 };
 
 class CImageChecker {

@@ -65,6 +65,12 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         return false;
     }
     const auto dataLength = static_cast<uint32_t>(file.length() - offset);
+    // A file whose length changed since its check is not the file that was checked.
+    const BlockCrcTable* checked = job.blockCrcs.get();
+    if (checked != nullptr && checked->dataLength() != dataLength) {
+        report.log(text::kFileReadFailed);
+        return false;
+    }
 
     std::vector<uint8_t> buffer(kLargestSingleBlock);
     auto writeBlock = [&](uint32_t addr, uint32_t length) {
@@ -72,7 +78,8 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
             report.log(text::kFileReadFailed);
             return false;
         }
-        if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit)) return false;
+        const auto expected = checked != nullptr ? checked->BlockCrc(addr, length) : std::nullopt;
+        if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit, expected)) return false;
         outcome.bytesWritten += length;
         return true;
     };
@@ -184,6 +191,7 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
             return false;
         }
         job.dataOffset = static_cast<int32_t>(checker.parser()->GetHeaderLength());
+        job.blockCrcs = checker.parser()->GetBlockCrcs();
     }
 
     const PresentDevice* device = FindDevice(presentDevices, request.deviceName);

@@ -13,6 +13,7 @@
 
 #include "device/CMutilMassStorage.h"
 #include "device/CommandSet.h"
+#include "image/BlockCrcTable.h"
 #include "ops/JobNotifier.h"
 #include "ops/JobRegistry.h"
 #include "ops/SharedSettings.h"
@@ -59,6 +60,8 @@ struct DownloadJob {
     int32_t eraseOnly = 0, eraseUse4K = 0, writeRandom = 0, exFlash = 0;
     bool pcModeDevice = false;  // the job's own device runs its PC-mode firmware
     PinTexts pins = DefaultPinTexts();
+    // The image check's CRCs of the data; empty: blocks are verified against the data read.
+    std::shared_ptr<const BlockCrcTable> blockCrcs;
 };
 
 // UI thread: checks the request and the file, finds the device, starts the job on a

@@ -206,6 +206,25 @@ TEST_F(ImageCheckerTest, HeaderLengthAndBytesFollowTheLastHeaderRead) {
     EXPECT_EQ(reused.GetHeaderByte14(), 0);
 }
 
+// A download verifies its blocks against these: they must be the checked data's, and gone
+// when a check fails.
+TEST_F(ImageCheckerTest, OnlyASuccessfulCheckKeepsTheDataCrcs) {
+    const Bytes data = RandomBytes(70000, 5);
+    Bytes image = MakeUpdateImage(data, 300);
+    CFormateVersion_0 parser(Write("ok.up", image));
+    ASSERT_EQ(parser.Parse(), ImageOk);
+    const auto crcs = parser.GetBlockCrcs();
+    ASSERT_NE(crcs, nullptr);
+    EXPECT_EQ(crcs->dataLength(), data.size());
+    EXPECT_EQ(crcs->BlockCrc(0x10000, data.size() - 0x10000),
+              Crc16Ccitt(data.data() + 0x10000, static_cast<int64_t>(data.size() - 0x10000)));
+
+    image.back() ^= 1;
+    parser.imagePath = Write("bad.up", image);
+    EXPECT_EQ(parser.Parse(), ImageCrcMismatch);
+    EXPECT_EQ(parser.GetBlockCrcs(), nullptr);
+}
+
 TEST_F(ImageCheckerTest, BaseParserAnswersNothing) {
     CForamteVersionBase base(dir_ / "x.up");
     EXPECT_EQ(base.Parse(), ImageOk);

@@ -249,6 +249,49 @@ TEST_F(OpsRig, FileShorterThanItsDataOrShrinkingFailsWithoutWriting) {
                 ElementsAre(ProgressLoading, ProgressFail, ProgressLoading, ProgressFail));
 }
 
+// The device must end up with the bytes that were checked: a block edited in the file after
+// its check fails verification, and block 0 is never written.
+TEST_F(OpsRig, FileEditedAfterItsCheckFailsAtTheEditedBlock) {
+    auto dev = Attach("sim0");
+    const auto data = Pattern(8 * 0x10000);
+    const auto path = WriteImage(data);
+    notifier_.hook = [&](const Note& n) {
+        if (n.kind != "log" || n.text != text::kWritingData) return;
+        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(256 + 5 * 0x10000 + 1234);
+        f.put(static_cast<char>(data[5 * 0x10000 + 1234] ^ 0x40));
+    };
+    ASSERT_TRUE(Download("sim0"));
+    notifier_.hook = nullptr;
+
+    EXPECT_EQ(Commands().back(), B(cmd::GetCrc16Block(0x10000, 0x50000)));
+    EXPECT_EQ(dev->ReadNor(0x10000, 0x40000),
+              std::vector<uint8_t>(data.begin() + 0x10000, data.begin() + 0x50000));
+    EXPECT_EQ(dev->ReadNor(0, 0x10000), std::vector<uint8_t>(0x10000, 0xFF));
+    EXPECT_THAT(notifier_.logs(), ElementsAre("FLASH ID 1640EF", text::kWritingData, text::kDownloadFailed));
+    ASSERT_EQ(notifier_.outcomes("sim0").size(), 1u);
+    EXPECT_FALSE(notifier_.outcomes("sim0")[0].success);
+}
+
+TEST_F(OpsRig, FileResizedAfterItsCheckIsNotWritten) {
+    Attach("sim0");
+    const auto path = WriteImage(Pattern(200000));
+    CImageChecker checker;
+    ASSERT_EQ(checker.Check(path), ImageOk);
+    WriteImage(Pattern(300000));  // replaced by a longer, valid image after the check
+
+    DownloadJob job;
+    job.filePath = PathToUtf8(path);
+    job.deviceName = "sim0";
+    job.devicePath = present_[0].devicePath;
+    job.dataOffset = 256;
+    job.blockCrcs = checker.parser()->GetBlockCrcs();
+    RunDownloadJob(env_, job);
+
+    for (const auto& e : Trace()) EXPECT_NE(e.sub(), cmd::WritePage) << Brief(e);
+    EXPECT_THAT(notifier_.logs(), ElementsAre("FLASH ID 1640EF", text::kFileReadFailed, text::kDownloadFailed));
+}
+
 TEST_F(OpsRig, ResetProgramRunsWhenAskedAndIsSkippedWhenItHasNoPayload) {
     auto dev = Attach("sim0");
     WriteImage(Pattern(1000));
