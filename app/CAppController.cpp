@@ -16,8 +16,6 @@ constexpr const char* kDeviceAtStart = "检测到设备已插入";
 constexpr const char* kDeviceArrived = "检查到设备接入";
 constexpr const char* kDeviceRemoved = "设备移除";
 
-const PatternList kPcModeProducts = {"COMP_AUDIO", "USB"};
-
 uint32_t DefaultTickCount() {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
@@ -79,14 +77,12 @@ void CAppController::ConsoleTee::JobFinished(const std::string& name, const JobO
 
 CAppController::CAppController(AppServices services) : services_(std::move(services)) {
     pcUpdateSupport_ = ReadPcUpdateSupport(services_.folders.modeFile);
-    vendorPatterns_ = {"BRVNTIS"};
-    productPatterns_ = {"DEVICE"};
-    if (pcUpdateSupport_ != 0)
-        productPatterns_.insert(productPatterns_.end(), kPcModeProducts.begin(), kPcModeProducts.end());
+    vendorPatterns_ = VendorPatterns();
+    productPatterns_ = ProductPatterns(pcUpdateSupport_ != 0);
     downloadMonitor_ =
         std::make_shared<CMutilMassStorage>(services_.backend, productPatterns_, vendorPatterns_);
     pcModeMonitor_ = std::make_shared<CMutilMassStorage>(
-        services_.backend, pcUpdateSupport_ != 0 ? kPcModeProducts : PatternList{}, vendorPatterns_);
+        services_.backend, pcUpdateSupport_ != 0 ? PcModeProducts() : PatternList{}, vendorPatterns_);
 
     if (!services_.tickCount) services_.tickCount = DefaultTickCount;
     if (!services_.sleep)
@@ -145,7 +141,7 @@ bool CAppController::Run() {
     std::vector<PresentDevice> found;
     downloadMonitor_->GetDevices(found);
     for (PresentDevice& device : found) {
-        if (!findDevice(device.name)) presentDevices_.push_back(std::move(device));
+        if (!FindPresentDevice(presentDevices_, device.name)) presentDevices_.push_back(std::move(device));
     }
     subscribe();
     for (const PresentDevice& device : presentDevices_) {
@@ -155,7 +151,7 @@ bool CAppController::Run() {
 
     pcModeMonitor_->Scan();
     for (const PresentDevice& device : pcModeMonitor_->devices()) {
-        if (findDevice(device.name)) pcModeDevices_.insert(device.name);
+        if (FindPresentDevice(presentDevices_, device.name)) pcModeDevices_.insert(device.name);
     }
     if (!pcModeDevices_.empty()) {
         window_->EnableOptionControls(false);
@@ -204,12 +200,6 @@ void CAppController::log(const std::string& text, const std::string& device) {
     notifier_.AddTipsText(text, device);
 }
 
-const PresentDevice* CAppController::findDevice(const std::string& name) const {
-    auto it = std::find_if(presentDevices_.begin(), presentDevices_.end(),
-                           [&](const PresentDevice& d) { return d.name == name; });
-    return it == presentDevices_.end() ? nullptr : &*it;
-}
-
 void CAppController::PumpDeviceEvents() {
     if (!services_.deviceEvents) return;
     for (const DeviceEvent& event : services_.deviceEvents->ReadEvents()) OnDeviceChanged(event);
@@ -235,9 +225,7 @@ void CAppController::handleArrival(const VolumeRef& volume) {
     bool pcMode = IsPcModeProduct(product);
     ++arrivalSerial_[volume.name];
 
-    auto it = std::find_if(presentDevices_.begin(), presentDevices_.end(),
-                           [&](const PresentDevice& d) { return d.name == volume.name; });
-    if (it != presentDevices_.end()) {
+    if (PresentDevice* it = FindPresentDevice(presentDevices_, volume.name)) {
         // A second arrival for a listed name (a missed removal): refresh, but keep one row.
         it->devicePath = volume.path;
         it->productId = product;
@@ -265,11 +253,9 @@ void CAppController::handleArrival(const VolumeRef& volume) {
 }
 
 void CAppController::handleRemoval(const std::string& name) {
-    auto it = std::find_if(presentDevices_.begin(), presentDevices_.end(),
-                           [&](const PresentDevice& d) { return d.name == name; });
-    if (it == presentDevices_.end()) return;
+    if (!FindPresentDevice(presentDevices_, name)) return;
     log(kDeviceRemoved, name);
-    presentDevices_.erase(it);
+    std::erase_if(presentDevices_, [&](const PresentDevice& d) { return d.name == name; });
     window_->RemoveDeviceItem(name);
     pcModeDevices_.erase(name);
     updatePcMode();
@@ -287,7 +273,7 @@ void CAppController::scheduleDownload(const std::string& name, bool console) {
         auto token = alive.lock();
         if (!token || !*token) return;
         // Only the latest arrival of a device that is still attached gets its download.
-        if (!findDevice(name) || arrivalSerial_[name] != serial) return;
+        if (!FindPresentDevice(presentDevices_, name) || arrivalSerial_[name] != serial) return;
         if (console) {
             startConsoleDownload(name);
         } else {

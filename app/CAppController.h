@@ -127,7 +127,6 @@ private:
     JobEnvironment jobEnvironment();
     void subscribe();
     void log(const std::string& text, const std::string& device);
-    const PresentDevice* findDevice(const std::string& name) const;
     void handleArrival(const VolumeRef& volume);
     void handleRemoval(const std::string& name);
     void updatePcMode();

@@ -21,7 +21,7 @@
 #include "device/sim/SimDevice.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/Jobs.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "cli/DownloadStart.h"
 
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 
 namespace brev::cli {

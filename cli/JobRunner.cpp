@@ -211,8 +211,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
                     continue;
                 }
                 // An arrival for a device still listed (no removal in between) is the same device.
-                const bool listed = std::any_of(present.begin(), present.end(),
-                                                [&](const PresentDevice& d) { return d.name == name; });
+                const bool listed = FindPresentDevice(present, name) != nullptr;
                 if (!listed && session_.Wanted(name)) pending.push_back({e.volume, Clock::now() + delay});
             }
         }

@@ -13,12 +13,10 @@
 #include "cli/RealDevices.h"
 #include "device/MassDevice.h"
 #include "device/sim/SimDevice.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 namespace brev::cli {
 namespace {
-
-const PatternList kPcModeProducts{"COMP_AUDIO", "USB"};
 
 uint32_t TickCount() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -104,9 +102,7 @@ bool Session::Open(std::string& error) {
         programsDir = tempDir_;
         programFolder = tempDir_;
         base = std::make_shared<sim::SimBackend>(sim_->bus());
-        if (options_.simulatePc > 0) {
-            productPatterns_.insert(productPatterns_.end(), kPcModeProducts.begin(), kPcModeProducts.end());
-        }
+        productPatterns_ = ProductPatterns(options_.simulatePc > 0);
     } else {
         base = MakeRealBackend();
         if (!base) {
@@ -116,9 +112,7 @@ bool Session::Open(std::string& error) {
         const ProgramFolders folders = CurrentProgramFolders();
         programsDir = folders.deviceProgramsDir;
         programFolder = folders.programFolder;
-        if (ReadPcUpdateSupport(folders.modeFile) != 0) {
-            productPatterns_.insert(productPatterns_.end(), kPcModeProducts.begin(), kPcModeProducts.end());
-        }
+        productPatterns_ = ProductPatterns(ReadPcUpdateSupport(folders.modeFile) != 0);
     }
 
     counting_ = std::make_shared<CountingBackend>(base);
@@ -171,8 +165,7 @@ std::vector<PresentDevice> Session::Select(const std::vector<PresentDevice>& pre
     }
     std::set<std::string> reported;
     for (const std::string& name : options_.devices) {
-        const bool there = std::any_of(present.begin(), present.end(),
-                                       [&](const PresentDevice& d) { return d.name == name; });
+        const bool there = FindPresentDevice(present, name) != nullptr;
         if (!there && reported.insert(name).second) output_.DeviceMissing(name, "not present");
     }
     return selected;

@@ -69,8 +69,8 @@ private:
     SharedSettings settings_;
     PinTexts pins_ = DefaultPinTexts();
     int exFlash_ = 0;
-    PatternList vendorPatterns_{"BRVNTIS"};
-    PatternList productPatterns_{"DEVICE"};
+    PatternList vendorPatterns_ = VendorPatterns();
+    PatternList productPatterns_ = DownloadModeProducts();
     std::unique_ptr<SimSetup> sim_;
     std::unique_ptr<IDeviceEventSource> hotplug_;
     std::shared_ptr<CountingBackend> counting_;

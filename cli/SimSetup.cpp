@@ -4,7 +4,7 @@
 #include <chrono>
 #include <system_error>
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 namespace brev::cli {
 namespace {

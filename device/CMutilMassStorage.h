@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/MassDevice.h"
@@ -14,6 +15,17 @@ struct PresentDevice {
     std::string devicePath;  // what opens it
     std::string productId;   // as identified when found (tells PC-mode devices apart)
 };
+
+// The device called `name` in `devices`, or null.
+inline const PresentDevice* FindPresentDevice(const std::vector<PresentDevice>& devices, const std::string& name) {
+    for (const PresentDevice& d : devices)
+        if (d.name == name) return &d;
+    return nullptr;
+}
+
+inline PresentDevice* FindPresentDevice(std::vector<PresentDevice>& devices, const std::string& name) {
+    return const_cast<PresentDevice*>(FindPresentDevice(std::as_const(devices), name));
+}
 
 class CMutilMassStorage {
 public:

@@ -22,10 +22,6 @@ bool MatchesPatterns(const std::string& vendor, const std::string& product, cons
     return AnyOccurs(product, productPatterns) && AnyOccurs(vendor, vendorPatterns);
 }
 
-bool IsPcModeProduct(const std::string& product) {
-    return product.find("COMP_AUDIO") != std::string::npos || product.find("USB") != std::string::npos;
-}
-
 MassDevice::MassDevice(std::shared_ptr<IPassThroughBackend> backend, std::string devicePath, std::string name,
                        PatternList vendorPatterns, PatternList productPatterns)
     : backend_(std::move(backend)),

@@ -7,19 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "device/DeviceIdentity.h"
 #include "device/PassThrough.h"
 
 namespace brev {
-
-using PatternList = std::vector<std::string>;
 
 // True when the product matches a product pattern and the vendor a vendor pattern
 // (case-sensitive substring, empty pattern matches all, empty list matches nothing).
 bool MatchesPatterns(const std::string& vendor, const std::string& product, const PatternList& vendorPatterns,
                      const PatternList& productPatterns);
-
-// True for the product strings of a device served through its PC-mode firmware.
-bool IsPcModeProduct(const std::string& product);
 
 class MassDevice {
 public:

@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/Texts.h"
 

@@ -5,7 +5,7 @@
 
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/Jobs.h"
@@ -17,13 +17,6 @@ namespace {
 
 constexpr uint32_t kLargestSingleBlock = 0x10000;
 constexpr uint32_t kResetHeaderSize = 256;
-
-const PresentDevice* FindDevice(const std::vector<PresentDevice>& devices, const std::string& name) {
-    for (const auto& d : devices) {
-        if (d.name == name) return &d;
-    }
-    return nullptr;
-}
 
 // Loads and starts the reset program. Every outcome is ignored: the download already succeeded.
 void RunResetProgram(const JobEnvironment& env, CDataLoader& loader, uint8_t clk) {
@@ -194,7 +187,7 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
         job.blockCrcs = checker.parser()->GetBlockCrcs();
     }
 
-    const PresentDevice* device = FindDevice(presentDevices, request.deviceName);
+    const PresentDevice* device = FindPresentDevice(presentDevices, request.deviceName);
     if (device == nullptr || env.registry == nullptr) return false;
 
     job.deviceName = device->name;

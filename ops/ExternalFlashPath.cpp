@@ -2,7 +2,7 @@
 #include <memory>
 #include <vector>
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/LoaderPath.h"

@@ -35,8 +35,8 @@ struct JobEnvironment {
     std::function<uint32_t()> tickCount;                   // seed of the random-data test (millisecond tick)
     std::function<void(std::chrono::milliseconds)> sleep;  // the pause of the PC-mode path
     // Patterns a job's own device handle must match when it opens (the controller's lists).
-    PatternList vendorPatterns{"BRVNTIS"};
-    PatternList productPatterns{"DEVICE", "COMP_AUDIO", "USB"};
+    PatternList vendorPatterns = VendorPatterns();
+    PatternList productPatterns = ProductPatterns(true);
 };
 
 // Arguments of StartDownload, plus the pin texts copied on the UI thread.

@@ -1,6 +1,6 @@
 #include "ops/LoaderPath.h"
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/Texts.h"
 
 namespace brev {

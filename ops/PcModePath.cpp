@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/LoaderPath.h"

@@ -3,7 +3,7 @@
 #include <system_error>
 #include <vector>
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobReport.h"
 #include "ops/Jobs.h"
 #include "ops/Paths.h"
@@ -63,13 +63,7 @@ JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
 
 bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
                    const std::string& deviceName, const std::filesystem::path& output) {
-    const PresentDevice* device = nullptr;
-    for (const auto& d : presentDevices) {
-        if (d.name == deviceName) {
-            device = &d;
-            break;
-        }
-    }
+    const PresentDevice* device = FindPresentDevice(presentDevices, deviceName);
     if (device == nullptr || env.registry == nullptr) return false;
 
     const JobReport report(env.notifier, deviceName);

@@ -19,7 +19,7 @@
 
 #include "app/settings/SettingsFile.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 #ifdef _WIN32
 #include "device/windows/DeviceChange.h"

@@ -27,7 +27,7 @@
 #include "device/sim/SimBus.h"
 #include "device/sim/SimDevice.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ui/CMainWnd.h"
 
 #ifdef _WIN32

@@ -4,7 +4,7 @@
 
 #include "cli/Command.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 namespace brev::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include "cli/Command.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 
 namespace brev::cli {

@@ -4,7 +4,7 @@
 
 #include "cli/Command.h"
 #include "cli/JobRunner.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 namespace brev::cli {
 namespace {

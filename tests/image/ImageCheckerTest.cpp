@@ -8,7 +8,7 @@
 
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 namespace brev {
 namespace {

@@ -25,7 +25,7 @@
 #include "device/sim/SimBus.h"
 #include "device/sim/SimDevice.h"
 #include "image/ImageChecker.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "ops/JobNotifier.h"
 #include "ops/Jobs.h"
 
