@@ -1,12 +1,10 @@
 #include "app/CAppController.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "app/Console.h"
 #include "app/CrashHandler.h"
 #include "app/settings/SettingsFile.h"
-#include "device/MassDevice.h"
 #include "image/ImageChecker.h"
 
 namespace brev {
@@ -15,12 +13,6 @@ namespace {
 constexpr const char* kDeviceAtStart = "检测到设备已插入";
 constexpr const char* kDeviceArrived = "检查到设备接入";
 constexpr const char* kDeviceRemoved = "设备移除";
-
-uint32_t DefaultTickCount() {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(ms.count());
-}
 
 std::string Tagged(const std::string& device, const std::string& text) {
     return device.empty() ? text : "[" + device + "] " + text;
@@ -75,18 +67,8 @@ void CAppController::ConsoleTee::JobFinished(const std::string& name, const JobO
 
 // --- controller ----------------------------------------------------------------------------
 
-CAppController::CAppController(AppServices services) : services_(std::move(services)) {
-    pcUpdateSupport_ = ReadPcUpdateSupport(services_.folders.modeFile);
-    vendorPatterns_ = VendorPatterns();
-    productPatterns_ = ProductPatterns(pcUpdateSupport_ != 0);
-    downloadMonitor_ =
-        std::make_shared<CMutilMassStorage>(services_.backend, productPatterns_, vendorPatterns_);
-    pcModeMonitor_ = std::make_shared<CMutilMassStorage>(
-        services_.backend, pcUpdateSupport_ != 0 ? PcModeProducts() : PatternList{}, vendorPatterns_);
-
-    if (!services_.tickCount) services_.tickCount = DefaultTickCount;
-    if (!services_.sleep)
-        services_.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+CAppController::CAppController(AppServices services)
+    : services_(std::move(services)), station_(*services_.station) {
     if (!services_.openConsole) services_.openConsole = OpenParentConsole;
     if (services_.readDataPath.empty()) services_.readDataPath = "readData.bin";
     commandLine_ = ParseCommandLine(services_.arguments);
@@ -97,6 +79,7 @@ CAppController::CAppController(AppServices services) : services_(std::move(servi
 
 CAppController::~CAppController() {
     *alive_ = false;
+    station_.SetProblemReporter({});
     WaitForJobs();
     testConnection_.reset();
     if (window_) {
@@ -114,20 +97,7 @@ CAppController::~CAppController() {
     }
 }
 
-JobEnvironment CAppController::jobEnvironment() {
-    JobEnvironment env;
-    env.backend = services_.backend;
-    env.notifier = &notifier_;
-    env.settings = &settings_;
-    env.registry = &registry_;
-    env.programFolder = services_.folders.programFolder;
-    env.deviceProgramsDir = services_.folders.deviceProgramsDir;
-    env.tickCount = services_.tickCount;
-    env.sleep = services_.sleep;
-    env.vendorPatterns = vendorPatterns_;
-    env.productPatterns = productPatterns_;
-    return env;
-}
+JobEnvironment CAppController::jobEnvironment() { return station_.Environment(&notifier_); }
 
 bool CAppController::Run() {
     if (window_ || !services_.createWindow) return false;
@@ -137,10 +107,11 @@ bool CAppController::Run() {
     window_->events().ConsoleDownload.Subscribe(this,
                                                 [this](const std::string& path) { ConsoleDownload(path); });
     if (!window_->Create()) return false;
+    station_.SetProblemReporter([this](const std::string& text) { log(text, {}); });
 
-    std::vector<PresentDevice> found;
-    downloadMonitor_->GetDevices(found);
-    for (PresentDevice& device : found) {
+    // Whatever is already queued describes devices the scan below finds anyway.
+    if (IDeviceEventSource* events = station_.Events()) (void)events->ReadEvents();
+    for (PresentDevice& device : station_.Scan()) {
         if (!FindPresentDevice(presentDevices_, device.name)) presentDevices_.push_back(std::move(device));
     }
     subscribe();
@@ -149,9 +120,12 @@ bool CAppController::Run() {
         log(kDeviceAtStart, device.name);
     }
 
-    pcModeMonitor_->Scan();
-    for (const PresentDevice& device : pcModeMonitor_->devices()) {
-        if (FindPresentDevice(presentDevices_, device.name)) pcModeDevices_.insert(device.name);
+    // At start a device counts as served in PC mode only when the mode file allows PC updates;
+    // an arrival later goes by its product alone.
+    if (station_.pcUpdateSupport() != 0) {
+        for (const PresentDevice& device : presentDevices_) {
+            if (IsPcModeProduct(device.productId)) pcModeDevices_.insert(device.name);
+        }
     }
     if (!pcModeDevices_.empty()) {
         window_->EnableOptionControls(false);
@@ -179,7 +153,7 @@ void CAppController::subscribe() {
         e.Subscribe(this, [this, op] { (testConnection_.get()->*op)(); });
     };
     ev.TestInit.Subscribe(
-        this, [this] { testConnection_->TestInit(presentDevices_, vendorPatterns_, productPatterns_); });
+        this, [this] { testConnection_->TestInit(presentDevices_, vendorPatterns(), productPatterns()); });
     test(ev.TestGetCrc16, &CTestConnection::TestGetCrc16);
     test(ev.TestSystemReset, &CTestConnection::TestSystemReset);
     test(ev.TestReadFlashId, &CTestConnection::TestReadFlashId);
@@ -201,8 +175,9 @@ void CAppController::log(const std::string& text, const std::string& device) {
 }
 
 void CAppController::PumpDeviceEvents() {
-    if (!services_.deviceEvents) return;
-    for (const DeviceEvent& event : services_.deviceEvents->ReadEvents()) OnDeviceChanged(event);
+    IDeviceEventSource* events = station_.Events();
+    if (!events) return;
+    for (const DeviceEvent& event : events->ReadEvents()) OnDeviceChanged(event);
 }
 
 void CAppController::OnDeviceChanged(const DeviceEvent& event) {
@@ -218,10 +193,9 @@ void CAppController::OnDeviceChanged(const DeviceEvent& event) {
 }
 
 void CAppController::handleArrival(const VolumeRef& volume) {
-    MassDevice device(services_.backend, volume.path, volume.name, vendorPatterns_, productPatterns_);
-    if (device.Open() == 0) return;  // not one of ours, or not reachable: ignored silently
-    std::string product = device.GetProductId();
-    device.Close();
+    const std::optional<PresentDevice> found = station_.Probe(volume);
+    if (!found) return;  // not one of ours, or not reachable (a permission problem is logged)
+    const std::string& product = found->productId;
     bool pcMode = IsPcModeProduct(product);
     ++arrivalSerial_[volume.name];
 
@@ -247,7 +221,7 @@ void CAppController::handleArrival(const VolumeRef& volume) {
         updatePcMode();
     } else if (consoleMode_ && !consoleFilePath_.empty()) {
         scheduleDownload(volume.name, true);
-    } else if (settings_.autoDownloadFlag.load() != 0) {
+    } else if (station_.settings().autoDownloadFlag.load() != 0) {
         scheduleDownload(volume.name, false);
     }
 }
@@ -333,6 +307,6 @@ void CAppController::ConsoleDownload(const std::string& filePath) {
     }
 }
 
-void CAppController::WaitForJobs() { registry_.WaitAll(); }
+void CAppController::WaitForJobs() { station_.registry().WaitAll(); }
 
 }  // namespace brev

@@ -1,6 +1,7 @@
 // The application controller: owns the device list, turns arrivals and removals into rows,
 // log lines and automatic downloads, and starts the jobs the window asks for.
-// Everything here runs on the UI thread; jobs run on the registry's threads.
+// Everything here runs on the UI thread; jobs run on the station's registry threads. The engine
+// under it (devices, settings, jobs) is the Station, shared with the command-line tool.
 #pragma once
 
 #include <atomic>
@@ -19,13 +20,11 @@
 #include "app/CommandLine.h"
 #include "app/IMainWindow.h"
 #include "app/ProgramFolder.h"
+#include "app/Station.h"
 #include "device/CMutilMassStorage.h"
-#include "device/DeviceEvents.h"
 #include "ops/Diagnostics.h"
 #include "ops/JobNotifier.h"
-#include "ops/JobRegistry.h"
 #include "ops/Jobs.h"
-#include "ops/SharedSettings.h"
 
 namespace brev {
 
@@ -41,20 +40,14 @@ class CAppController;
 
 // What the controller is built from. Pointers are not owned and must outlive the controller.
 struct AppServices {
-    std::shared_ptr<IPassThroughBackend> backend;
-    // Arrivals and removals; the host calls PumpDeviceEvents() when its Fd() is readable
-    // (or periodically when Fd() is -1). May be null when the window raises DeviceChanged itself.
-    IDeviceEventSource* deviceEvents = nullptr;
-    ProgramFolders folders;
+    // The engine: devices, their arrivals, folders, settings, jobs.
+    Station* station = nullptr;
     // Builds the main window; called once by Run(). The window may keep a reference to the
     // controller (settings(), folders(), commandLine()).
     std::function<std::unique_ptr<IMainWindow>(CAppController&)> createWindow;
     ITimerService* timers = nullptr;
     // The process's arguments (argument 0 included), as ParseCommandLine takes them.
     std::vector<std::string> arguments;
-    // Job environment pieces; defaults: a millisecond tick and std::this_thread::sleep_for.
-    std::function<uint32_t()> tickCount;
-    std::function<void(std::chrono::milliseconds)> sleep;
     // Where TestRead / TestFastRead write; default readData.bin in the current directory.
     std::filesystem::path readDataPath;
     // Console mode: attaches to the parent console and returns the stream to print on, or null
@@ -78,7 +71,8 @@ public:
     bool Run();
     // One arrival or removal.
     void OnDeviceChanged(const DeviceEvent& event);
-    // Drains the device event source and handles every event.
+    // Drains the station's event source and handles every event; the host calls it when the
+    // source's Fd() is readable (or periodically when Fd() is -1).
     void PumpDeviceEvents();
 
     // Start operations, also reachable through the window's events.
@@ -91,14 +85,15 @@ public:
 
     const std::vector<PresentDevice>& presentDevices() const { return presentDevices_; }
     bool pcModeActive() const { return pcModeActive_.load(); }
-    int pcUpdateSupport() const { return pcUpdateSupport_; }
-    const PatternList& vendorPatterns() const { return vendorPatterns_; }
-    const PatternList& productPatterns() const { return productPatterns_; }
+    int pcUpdateSupport() const { return station_.pcUpdateSupport(); }
+    const PatternList& vendorPatterns() const { return station_.vendorPatterns(); }
+    const PatternList& productPatterns() const { return station_.productPatterns(); }
 
-    SharedSettings& settings() { return settings_; }
-    const ProgramFolders& folders() const { return services_.folders; }
+    SharedSettings& settings() { return station_.settings(); }
+    const ProgramFolders& folders() const { return station_.folders(); }
     const CommandLine& commandLine() const { return commandLine_; }
-    CJobRegistry& registry() { return registry_; }
+    CJobRegistry& registry() { return station_.registry(); }
+    Station& station() { return station_; }
     IMainWindow* window() const { return window_.get(); }
     bool consoleMode() const { return consoleMode_; }
     const std::string& consoleFilePath() const { return consoleFilePath_; }
@@ -134,13 +129,8 @@ private:
     bool startConsoleDownload(const std::string& name);
 
     AppServices services_;
-    int pcUpdateSupport_ = 0;
-    PatternList vendorPatterns_;
-    PatternList productPatterns_;
-    std::shared_ptr<CMutilMassStorage> downloadMonitor_;
-    std::shared_ptr<CMutilMassStorage> pcModeMonitor_;
+    Station& station_;
     CommandLine commandLine_;
-    SharedSettings settings_;
     ConsoleTee notifier_{*this};
     std::unique_ptr<IMainWindow> window_;
     std::vector<PresentDevice> presentDevices_;
@@ -153,7 +143,6 @@ private:
     std::unique_ptr<CTestConnection> testConnection_;
     // Timer callbacks check this so a late timer never touches a destroyed controller.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    CJobRegistry registry_;  // last: destroyed (and joined) first
 };
 
 }  // namespace brev

@@ -1,33 +1,16 @@
 #include "cli/Cli.h"
 
 #include <CLI/CLI.hpp>
-#include <cstdlib>
-#include <cstring>
 
 #include "cli/Command.h"
 #include "cli/Session.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
+#include "cli/Terminal.h"
 
 #ifndef BREVLOAD_VERSION
 #define BREVLOAD_VERSION "0"
 #endif
 
 namespace brev::cli {
-namespace {
-
-bool StdoutIsTerminal() {
-#if defined(__unix__) || defined(__APPLE__)
-    const char* term = std::getenv("TERM");
-    return ::isatty(STDOUT_FILENO) != 0 && !(term != nullptr && std::strcmp(term, "dumb") == 0);
-#else
-    return false;
-#endif
-}
-
-}  // namespace
 
 int Main(int argc, char** argv) {
     CLI::App app{

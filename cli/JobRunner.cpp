@@ -11,42 +11,51 @@
 #include <csignal>
 
 namespace brev::cli {
-namespace {
 
-std::atomic<int> gSignalFd{-1};
-volatile std::sig_atomic_t gInterrupted = 0;
+// A pipe whose ends neither block nor survive exec; both ends -1 when it could not be made.
+class Pipe {
+public:
+    Pipe() {
+        if (::pipe(fds_) != 0) {
+            fds_[0] = fds_[1] = -1;
+            return;
+        }
+        for (int fd : fds_) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    ~Pipe() {
+        for (int fd : fds_)
+            if (fd >= 0) ::close(fd);
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
 
-extern "C" void OnStopSignal(int) {
-    gInterrupted = 1;
-    const int fd = gSignalFd.load();
-    if (fd >= 0) {
+    int readFd() const { return fds_[0]; }
+    int writeFd() const { return fds_[1]; }
+    // Async-signal-safe.
+    static void Poke(int writeFd) {
+        if (writeFd < 0) return;
         const char byte = 1;
-        [[maybe_unused]] const auto n = ::write(fd, &byte, 1);
+        [[maybe_unused]] const auto n = ::write(writeFd, &byte, 1);
     }
-}
-
-bool MakePipe(int fds[2]) {
-    if (::pipe(fds) != 0) return false;
-    for (int i = 0; i < 2; ++i) {
-        ::fcntl(fds[i], F_SETFL, ::fcntl(fds[i], F_GETFL) | O_NONBLOCK);
-        ::fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+    void Drain() const {
+        char buf[64];
+        while (fds_[0] >= 0 && ::read(fds_[0], buf, sizeof buf) > 0) {
+        }
     }
-    return true;
-}
 
-void Drain(int fd) {
-    char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
-    }
-}
+private:
+    int fds_[2] = {-1, -1};
+};
 
-// Installed for the runner's lifetime. SA_RESETHAND: a second signal acts as usual.
+// SIGINT and SIGTERM while a runner lives: the handler notes the signal and pokes a self-pipe so
+// poll() wakes. SA_RESETHAND: a second signal acts as usual.
 class StopSignals {
 public:
     StopSignals() {
-        if (!MakePipe(pipe_)) pipe_[0] = pipe_[1] = -1;
-        gInterrupted = 0;
-        gSignalFd = pipe_[1];
+        active_ = this;  // before the handler can run
         struct sigaction sa {};
         sa.sa_handler = OnStopSignal;
         sigemptyset(&sa.sa_mask);
@@ -57,44 +66,51 @@ public:
     ~StopSignals() {
         ::sigaction(SIGINT, &oldInt_, nullptr);
         ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        gSignalFd = -1;
-        for (int fd : pipe_)
-            if (fd >= 0) ::close(fd);
+        active_ = nullptr;  // after the handler is gone
     }
-    int fd() const { return pipe_[0]; }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    int fd() const { return pipe_.readFd(); }
+    bool interrupted() const { return interrupted_.load(); }
+    void Drain() const { pipe_.Drain(); }
+
+    // Runs in the signal handler: lock-free atomics and write() only.
+    static void Deliver() {
+        StopSignals* self = active_.load();
+        if (self == nullptr) return;
+        self->interrupted_ = true;
+        Pipe::Poke(self->pipe_.writeFd());
+    }
 
 private:
-    int pipe_[2] = {-1, -1};
+    static void OnStopSignal(int) { Deliver(); }
+
+    // A signal handler receives only the signal number, so the one installed instance is reached
+    // through this single pointer; nothing else in the tool is global.
+    static std::atomic<StopSignals*> active_;
+    static_assert(std::atomic<StopSignals*>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+                  "the signal handler may only touch lock-free atomics");
+
+    Pipe pipe_;
+    std::atomic<bool> interrupted_{false};
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
 };
 
-StopSignals* gSignals = nullptr;
-int gWakePipe[2] = {-1, -1};
+std::atomic<StopSignals*> StopSignals::active_{nullptr};
 
-}  // namespace
-
-JobRunner::JobRunner(Session& session, COutput& output) : session_(session), output_(output) {
-    gSignals = new StopSignals();
-    if (!MakePipe(gWakePipe)) gWakePipe[0] = gWakePipe[1] = -1;
-    const int wakeFd = gWakePipe[1];
-    output_.SetFinishedHook([wakeFd] {
-        if (wakeFd < 0) return;
-        const char byte = 1;
-        [[maybe_unused]] const auto n = ::write(wakeFd, &byte, 1);
-    });
+JobRunner::JobRunner(Session& session, COutput& output)
+    : session_(session), output_(output), signals_(std::make_unique<StopSignals>()), wake_(std::make_unique<Pipe>()) {
+    output_.SetFinishedHook([wakeFd = wake_->writeFd()] { Pipe::Poke(wakeFd); });
 }
 
 JobRunner::~JobRunner() {
     session_.registry().WaitAll();
     output_.SetFinishedHook({});
-    for (int& fd : gWakePipe) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-    delete gSignals;
-    gSignals = nullptr;
 }
+
+bool JobRunner::interrupted() const { return signals_->interrupted(); }
 
 bool JobRunner::startOne(const PresentDevice& device, const std::vector<PresentDevice>& present,
                          const StartFn& start) {
@@ -110,8 +126,7 @@ bool JobRunner::startOne(const PresentDevice& device, const std::vector<PresentD
 void JobRunner::waitOnce(int eventFd, int timeoutMs) {
     pollfd fds[3];
     nfds_t n = 0;
-    const int sigFd = gSignals != nullptr ? gSignals->fd() : -1;
-    for (int fd : {sigFd, gWakePipe[0], eventFd}) {
+    for (int fd : {signals_->fd(), wake_->readFd(), eventFd}) {
         if (fd >= 0) fds[n++] = {fd, POLLIN, 0};
     }
     const int r = ::poll(fds, n, timeoutMs);
@@ -119,9 +134,9 @@ void JobRunner::waitOnce(int eventFd, int timeoutMs) {
         // Nothing sensible to do but not spin.
         ::usleep(static_cast<useconds_t>(timeoutMs) * 1000);
     }
-    if (sigFd >= 0) Drain(sigFd);
-    if (gWakePipe[0] >= 0) Drain(gWakePipe[0]);
-    if (gInterrupted != 0 && !interruptNoted_) {
+    signals_->Drain();
+    wake_->Drain();
+    if (interrupted() && !interruptNoted_) {
         interruptNoted_ = true;
         output_.Error("interrupted: no new jobs; waiting for the running ones to finish");
     }
@@ -150,7 +165,7 @@ ExitCode JobRunner::RunOnce(const StartFn& start,
     }
     if (onChosen) onChosen(chosen);
     for (const PresentDevice& device : chosen) {
-        if (gInterrupted != 0) break;
+        if (interrupted()) break;
         startOne(device, present, start);
     }
     waitForRunningJobs();
@@ -184,7 +199,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
     std::vector<Pending> pending;
     const auto delay = std::chrono::milliseconds(session_.arrivalDelayMs());
     for (;;) {
-        if (gInterrupted != 0) break;
+        if (interrupted()) break;
         if (count > 0 && output_.Finished() >= static_cast<size_t>(count)) break;
         if (events == nullptr && output_.Finished() >= started_) break;
 
@@ -200,7 +215,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
             timeoutMs = static_cast<int>(std::clamp<long long>(wait, 0, 100));
         }
         waitOnce(eventFd, timeoutMs);
-        if (gInterrupted != 0) break;
+        if (interrupted()) break;
 
         if (events != nullptr) {
             for (const DeviceEvent& e : events->ReadEvents()) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 #include "cli/Session.h"
 
 namespace brev::cli {
+
+class Pipe;
+class StopSignals;
 
 class JobRunner {
 public:
@@ -40,9 +44,12 @@ private:
     void waitOnce(int eventFd, int timeoutMs);
     void waitForRunningJobs();
     ExitCode finish();
+    bool interrupted() const;
 
     Session& session_;
     COutput& output_;
+    std::unique_ptr<StopSignals> signals_;  // the process's stop signals, while this runner lives
+    std::unique_ptr<Pipe> wake_;            // a finished job pokes it
     size_t started_ = 0;
     bool interruptNoted_ = false;
 };

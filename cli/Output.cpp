@@ -4,12 +4,8 @@
 #include <cinttypes>
 #include <ctime>
 
+#include "cli/Terminal.h"
 #include "image/ImageChecker.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace brev::cli {
 namespace {
@@ -79,24 +75,10 @@ bool Blank(const std::string& text) {
 std::string LocalClock() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
     localtime_r(&now, &tm);
-#endif
     char buf[16];
     std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
     return buf;
-}
-
-size_t TerminalWidth(std::FILE* f) {
-#if defined(TIOCGWINSZ)
-    winsize ws{};
-    if (::ioctl(fileno(f), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-#else
-    (void)f;
-#endif
-    return 80;
 }
 
 }  // namespace
@@ -107,11 +89,7 @@ std::string IsoTimeNow() {
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &secs);
-#else
     gmtime_r(&secs, &tm);
-#endif
     char buf[40];
     const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
     std::snprintf(buf + n, sizeof buf - n, ".%03dZ", static_cast<int>(ms));

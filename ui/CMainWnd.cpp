@@ -15,15 +15,13 @@
 #include <QThread>
 #include <QWindow>
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/settings/SettingsFile.h"
-#include "image/ImageChecker.h"
+#include "base/Parse.h"
 #include "base/Utf8Path.h"
-
-#ifdef _WIN32
-#include "device/windows/DeviceChange.h"
-#endif
+#include "image/ImageChecker.h"
+#include "ops/Texts.h"
+#include "ui/NativeDeviceEvents.h"
 
 namespace brev::ui {
 
@@ -36,6 +34,19 @@ QString FromUtf8(const std::string& text) {
 }
 
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+// True when the number ParseLeadingInteger reads is all there is: blanks, a sign, digits and
+// nothing after them, or no text at all.
+bool IsWholeLeadingInteger(std::string_view text) {
+    if (text.empty()) return true;
+    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string_view::npos) return false;
+    if (text[i] == '+' || text[i] == '-') ++i;
+    if (i == text.size()) return false;
+    for (; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
 
 enum class FileAccess { Missing, Unreadable, Readable };
 
@@ -360,7 +371,7 @@ void CMainWnd::onStartDownloadClick(QWidget* sender) {
     if (exFlash_ == 1) {
         for (const QLineEdit* edit : {edCS_, edCLK_, edSI_, edSO_}) {
             if (edit->text().isEmpty()) {
-                ShowBox("请输入正确的IO配置", QString());
+                ShowBox(QString::fromUtf8(text::kEnterPinConfig), QString());
                 return;
             }
         }
@@ -377,9 +388,8 @@ void CMainWnd::onBusParamChanged(QWidget* sender) {
     auto* edit = qobject_cast<QLineEdit*>(sender);
     if (!edit) return;
     const std::string text = ToUtf8(edit->text());
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (end != text.c_str() + text.size()) {
+    const int64_t value = ParseLeadingInteger<int64_t>(text);
+    if (!IsWholeLeadingInteger(text)) {
         // Only the number stays; setting it notifies again, and that stores it.
         const QString number = QString::number(value);
         edit->setText(number);
@@ -618,20 +628,9 @@ void CMainWnd::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
 }
 
-#ifdef _WIN32
 bool CMainWnd::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    const auto* msg = static_cast<const MSG*>(message);
-    if (eventType == "windows_generic_MSG" && msg->message == WM_DEVICECHANGE &&
-        (msg->wParam == 0x8000 || msg->wParam == 0x8004)) {
-        if (const auto event = DecodeDeviceChangeMessage(msg->wParam, msg->lParam))
-            events_.DeviceChanged.Raise(*event);
-    }
+    if (const auto event = DecodeNativeDeviceEvent(eventType, message)) events_.DeviceChanged.Raise(*event);
     return QWidget::nativeEvent(eventType, message, result);
 }
-#endif
-
-#ifndef _WIN32
-std::unique_ptr<ITaskbarProgress> MakeTaskbarProgress(QWidget*) { return nullptr; }
-#endif
 
 }  // namespace brev::ui

@@ -84,9 +84,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-#ifdef _WIN32
+    // Device arrivals the platform announces to the window itself become DeviceChanged.
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
 
 private:
     struct Route;

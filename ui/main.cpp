@@ -5,36 +5,23 @@
 //   --screenshot FILE     write the window to FILE (PNG) and exit
 //   --screenshot-after MS after this many milliseconds (default 1500)
 //   --test-zone           show the switch of the diagnostic buttons
-// A simulated run keeps everything (settings, device programs, a sample image) in a folder of
-// its own that is removed at exit, so it never touches the operator's settings.
+// A simulated run keeps everything (settings, device programs, a sample image) in the station's
+// private folder, removed at exit, so it never touches the operator's settings.
 #include <QApplication>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <optional>
-#include <random>
 
 #include "app/CAppController.h"
 #include "app/CommandLine.h"
-#include "app/ProgramFolder.h"
-#include "device/sim/SimBus.h"
-#include "device/sim/SimDevice.h"
-#include "image/ImageChecker.h"
-#include "base/Utf8Path.h"
+#include "app/Station.h"
+#include "base/Parse.h"
 #include "ui/CMainWnd.h"
-
-#ifdef _WIN32
-#include "device/windows/WindowsBackend.h"
-#else
-#include "device/linux/LinuxBackend.h"
-#endif
 
 namespace {
 
@@ -56,9 +43,8 @@ struct HostOptions {
     int screenshotAfterMs = 1500;
 };
 
-// "--name value" or "--name=value".
-HostOptions ParseHostOptions(const std::vector<std::string>& args) {
-    HostOptions o;
+// "--name value" or "--name=value". False with a reason when a number is not one.
+bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std::string& error) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -70,58 +56,31 @@ HostOptions ParseHostOptions(const std::vector<std::string>& args) {
             if (value) return *value;
             return i + 1 < args.size() ? args[++i] : std::string();
         };
-        auto number = [&](int fallback) {
+        auto number = [&](int& out) {
             const std::string text = take();
-            char* end = nullptr;
-            const long v = std::strtol(text.c_str(), &end, 10);
-            return end != text.c_str() && *end == '\0' && v >= 0 && v < 100 * 1000 ? static_cast<int>(v)
-                                                                                   : fallback;
+            const std::optional<int> v = ParseInteger<int>(text);
+            if (!v || *v < 0 || *v >= 100 * 1000) {
+                error = name + ": '" + text + "' is not a number from 0 to 99999";
+                return false;
+            }
+            out = *v;
+            return true;
         };
         if (name == "--simulate") {
-            o.simulate = number(1);
+            if (!number(o.simulate)) return false;
             o.simulated = true;
         } else if (name == "--simulate-pc") {
-            o.simulatePc = number(1);
+            if (!number(o.simulatePc)) return false;
             o.simulated = true;
         } else if (name == "--download-all") {
             o.downloadAll = true;
         } else if (name == "--screenshot") {
             o.screenshot = take();
         } else if (name == "--screenshot-after") {
-            o.screenshotAfterMs = number(o.screenshotAfterMs);
+            if (!number(o.screenshotAfterMs)) return false;
         }
     }
-    return o;
-}
-
-// A self-contained program folder for a simulated run: device programs, a mode file that
-// allows PC mode when asked, and settings that name a sample image.
-bool PrepareSimulatedFolder(const std::filesystem::path& root, bool pcMode, ProgramFolders& folders) {
-    folders = FoldersUnder(root);
-    if (!sim::WriteStandInPrograms(folders.deviceProgramsDir)) return false;
-    if (pcMode) std::ofstream(folders.modeFile) << "[MODE]\npc_update_support=1\n";
-    std::vector<uint8_t> data(512 * 1024);
-    std::mt19937 random(1234);
-    for (auto& b : data) b = static_cast<uint8_t>(random());
-    const auto image = root / "sample.up";
-    if (!WriteUpdateImage(image, data)) return false;
-    std::ofstream(folders.settingsFile) << "[setting]\ndownloadFile=" << PathToUtf8(image) << "\n";
     return true;
-}
-
-std::shared_ptr<sim::SimDevice> MakeSimDevice(bool pcMode, int index) {
-    sim::SimDeviceConfig config = pcMode ? sim::SimDeviceConfig::PcMode() : sim::SimDeviceConfig{};
-    // Typical timings, each device a little slower than the one before.
-    config.timing = sim::TimingProfile::Realistic(1.0 + 0.35 * index);
-    return std::make_shared<sim::SimDevice>(config);
-}
-
-std::string FreeSimName(const sim::SimBus& bus) {
-    const auto names = bus.Names();
-    for (int i = 0;; ++i) {
-        std::string name = "sim" + std::to_string(i);
-        if (std::find(names.begin(), names.end(), name) == names.end()) return name;
-    }
 }
 
 // The window as the operator sees it, with its rounded corners transparent.
@@ -147,39 +106,35 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("brevload");
 
     const std::vector<std::string> arguments = ProcessArguments(argc, argv);
-    const HostOptions host = ParseHostOptions(arguments);
+    HostOptions host;
+    std::string error;
+    if (!ParseHostOptions(arguments, host, error)) {
+        std::fprintf(stderr, "brevload: %s\n", error.c_str());
+        return 1;
+    }
+
+    StationOptions stationOptions;
+    if (host.simulated) {
+        SimFleetOptions fleet;
+        fleet.downloadDevices = host.simulate;
+        fleet.pcDevices = host.simulatePc;
+        // Typical timings, each device a little slower than the one before.
+        fleet.realistic = true;
+        fleet.slowerPerDevice = 0.35;
+        stationOptions.simulation = fleet;
+    }
+    const std::unique_ptr<Station> station = Station::Open(std::move(stationOptions), error);
+    if (!station) {
+        std::fprintf(stderr, "brevload: %s\n", error.c_str());
+        return 1;
+    }
+    SimFleet* const fleet = station->fleet();
 
     AppServices services;
+    services.station = station.get();
     services.arguments = arguments;
     QtTimerService timers;
     services.timers = &timers;
-
-    std::shared_ptr<sim::SimBus> bus;
-    std::unique_ptr<IDeviceEventSource> monitor;
-    std::optional<QTemporaryDir> simFolder;
-    if (host.simulated) {
-        simFolder.emplace();
-        if (!simFolder->isValid() || !PrepareSimulatedFolder(PathFromUtf8(simFolder->path().toStdString()),
-                                                             host.simulatePc > 0, services.folders)) {
-            std::fprintf(stderr, "brevload: cannot prepare the simulated devices' folder\n");
-            return 1;
-        }
-        bus = std::make_shared<sim::SimBus>();
-        for (int i = 0; i < host.simulate; ++i) bus->Attach(FreeSimName(*bus), MakeSimDevice(false, i));
-        for (int i = 0; i < host.simulatePc; ++i) bus->Attach(FreeSimName(*bus), MakeSimDevice(true, i));
-        bus->ReadEvents();  // the start-up scan lists these
-        services.backend = std::make_shared<sim::SimBackend>(bus);
-        services.deviceEvents = bus.get();
-    } else {
-        services.folders = CurrentProgramFolders();
-#ifdef _WIN32
-        services.backend = MakeWindowsBackend();  // arrivals come through the window's DeviceChanged
-#else
-        services.backend = MakeLinuxBackend();
-        monitor = MakeLinuxHotplugMonitor();
-        services.deviceEvents = monitor.get();
-#endif
-    }
 
     ui::CMainWnd* window = nullptr;
     services.createWindow = [&window](CAppController& controller) -> std::unique_ptr<IMainWindow> {
@@ -199,7 +154,7 @@ int main(int argc, char** argv) {
     // Arrivals and removals: watched on the UI thread.
     std::unique_ptr<QSocketNotifier> eventNotifier;
     QTimer eventPoll;
-    if (IDeviceEventSource* source = bus ? static_cast<IDeviceEventSource*>(bus.get()) : monitor.get()) {
+    if (IDeviceEventSource* source = station->Events()) {
         if (source->Fd() >= 0) {
             eventNotifier = std::make_unique<QSocketNotifier>(source->Fd(), QSocketNotifier::Read);
             QObject::connect(eventNotifier.get(), &QSocketNotifier::activated,
@@ -210,24 +165,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (bus) {
+    if (fleet) {
         window->AddTipsText("Simulation: right-click the window to attach or detach devices", {});
         window->setContextMenuPolicy(Qt::CustomContextMenu);
-        QObject::connect(
-            window, &QWidget::customContextMenuRequested, window, [window, &bus](const QPoint& pos) {
-                QMenu menu(window);
-                menu.addAction("Attach a simulated device", [&bus] {
-                    const auto count = static_cast<int>(bus->Names().size());
-                    bus->Attach(FreeSimName(*bus), MakeSimDevice(false, count % 3));
-                });
-                menu.addAction("Attach a simulated PC-mode device",
-                               [&bus] { bus->Attach(FreeSimName(*bus), MakeSimDevice(true, 0)); });
-                menu.addSeparator();
-                for (const std::string& name : bus->Names())
-                    menu.addAction(QString::fromStdString("Detach " + name),
-                                   [&bus, name] { bus->Detach(name); });
-                menu.exec(window->mapToGlobal(pos));
-            });
+        QObject::connect(window, &QWidget::customContextMenuRequested, window, [window, fleet](const QPoint& pos) {
+            QMenu menu(window);
+            menu.addAction("Attach a simulated device", [fleet] { fleet->AttachAnother(false); });
+            menu.addAction("Attach a simulated PC-mode device", [fleet] { fleet->AttachAnother(true); });
+            menu.addSeparator();
+            for (const std::string& name : fleet->bus()->Names())
+                menu.addAction(QString::fromStdString("Detach " + name),
+                               [fleet, name] { fleet->bus()->Detach(name); });
+            menu.exec(window->mapToGlobal(pos));
+        });
     }
 
     if (host.downloadAll) {
@@ -248,8 +198,7 @@ int main(int argc, char** argv) {
 
     const int status = QApplication::exec();
     // Simulated jobs end at once when their devices leave; real ones are waited for.
-    if (bus)
-        for (const std::string& name : bus->Names()) bus->Detach(name);
+    if (fleet) fleet->DetachAll();
     eventNotifier.reset();
     controller.WaitForJobs();
     return status;

@@ -1,8 +1,5 @@
-// A recording main window, hand-driven timers and a temporary program folder for the
-// controller tests.
+// A recording main window and hand-driven timers for the controller tests.
 #pragma once
-
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -111,25 +108,6 @@ public:
 
 private:
     std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> pending_;
-};
-
-// A fresh folder under the system's temporary directory, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "brevload-app-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 }  // namespace brev::test

@@ -11,6 +11,8 @@
 #include "device/sim/SimDevice.h"
 #include "image/ImageChecker.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/TempDir.h"
 
 namespace brev::test {
 namespace {
@@ -28,12 +30,6 @@ sim::SimDeviceConfig Foreign() {
     sim::SimDeviceConfig c;
     c.vendor = "OTHERCO ";
     return c;
-}
-
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> data(size);
-    for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
-    return data;
 }
 
 class ControllerTest : public ::testing::Test {
@@ -68,10 +64,10 @@ protected:
     }
 
     CAppController& Start(std::vector<std::string> arguments = {"brevload"}) {
+        controller.reset();
+        station = OpenStation();
         AppServices s;
-        s.backend = backend;
-        s.deviceEvents = bus.get();
-        s.folders = folders;
+        s.station = station.get();
         s.createWindow = [this](CAppController& c) {
             auto w = std::make_unique<RecordingWindow>(c);
             window = w.get();
@@ -79,13 +75,24 @@ protected:
         };
         s.timers = &timers;
         s.arguments = std::move(arguments);
-        s.sleep = [](std::chrono::milliseconds) {};
         s.readDataPath = tmp.path() / "readData.bin";
         s.openConsole = [this]() -> std::ostream* { return consoleAvailable ? &console : nullptr; };
         s.installCrashHandler = false;
         controller = std::make_unique<CAppController>(std::move(s));
         EXPECT_TRUE(controller->Run());
         return *controller;
+    }
+
+    std::unique_ptr<Station> OpenStation() {
+        StationOptions o;
+        o.backend = backend;
+        o.events = bus.get();
+        o.folders = folders;
+        o.sleep = [](std::chrono::milliseconds) {};
+        std::string error;
+        auto opened = Station::Open(std::move(o), error);
+        EXPECT_TRUE(opened) << error;
+        return opened;
     }
 
     std::vector<std::string> Names() const {
@@ -102,6 +109,7 @@ protected:
     std::ostringstream console;
     bool consoleAvailable = true;
     RecordingWindow* window = nullptr;
+    std::unique_ptr<Station> station;
     std::unique_ptr<CAppController> controller;
 };
 
@@ -433,9 +441,9 @@ TEST_F(ControllerTest, ConsoleDownloadOfABadFileFailsVisibly) {
 }
 
 TEST_F(ControllerTest, RunFailsWhenTheWindowCannotBeCreated) {
+    station = OpenStation();
     AppServices s;
-    s.backend = backend;
-    s.folders = folders;
+    s.station = station.get();
     s.installCrashHandler = false;
     s.createWindow = [](CAppController&) { return std::unique_ptr<IMainWindow>(); };
     CAppController c(std::move(s));

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "app/CrashHandler.h"
-#include "tests/app/AppTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace brev {
 namespace {

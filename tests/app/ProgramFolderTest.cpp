@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "app/ProgramFolder.h"
-#include "tests/app/AppTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace brev {
 namespace {

@@ -41,21 +41,9 @@ int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1
 
 }  // namespace
 
-CliFolder::CliFolder() {
-    std::random_device rd;
-    path_ =
-        std::filesystem::temp_directory_path() / ("brev-cli-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-}
-
-CliFolder::~CliFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 RunResult CliFolder::Run(const std::vector<std::string>& args) const {
-    const auto outFile = path_ / ".stdout";
-    const auto errFile = path_ / ".stderr";
+    const auto outFile = path() / ".stdout";
+    const auto errFile = path() / ".stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -63,7 +51,7 @@ RunResult CliFolder::Run(const std::vector<std::string>& args) const {
         if (out < 0 || err < 0) ::_exit(127);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        ExecTool(path_, args);
+        ExecTool(path(), args);
     }
     RunResult r;
     int status = 0;
@@ -81,9 +69,9 @@ pid_t CliFolder::Spawn(const std::vector<std::string>& args, int* stdoutFd) cons
     if (pid == 0) {
         ::close(fds[0]);
         ::dup2(fds[1], STDOUT_FILENO);
-        const int err = ::open((path_ / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open((path() / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (err >= 0) ::dup2(err, STDERR_FILENO);
-        ExecTool(path_, args);
+        ExecTool(path(), args);
     }
     ::close(fds[1]);
     *stdoutFd = fds[0];

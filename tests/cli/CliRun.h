@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace brev::clitest {
 
 struct RunResult {
@@ -20,13 +22,10 @@ struct RunResult {
 // A fresh folder (removed at the end) that is the tool's working directory and BREVLOAD_HOME.
 class CliFolder {
 public:
-    CliFolder();
-    ~CliFolder();
-    CliFolder(const CliFolder&) = delete;
-    CliFolder& operator=(const CliFolder&) = delete;
+    CliFolder() : dir_("brev-cli") {}
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const std::filesystem::path& path() const { return dir_.path(); }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
     // Runs the tool to its end with standard output and error captured.
     RunResult Run(const std::vector<std::string>& args) const;
@@ -35,7 +34,7 @@ public:
     pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) const;
 
 private:
-    std::filesystem::path path_;
+    test::TempDir dir_;
 };
 
 // Reads from `fd` into `out` until `needle` appears or `timeout` passes; true when it appeared.

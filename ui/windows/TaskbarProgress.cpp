@@ -1,6 +1,4 @@
 // Taskbar progress through ITaskbarList3.
-#ifdef _WIN32
-
 #include "ui/TaskbarProgress.h"
 
 #include <objbase.h>
@@ -55,5 +53,3 @@ std::unique_ptr<ITaskbarProgress> MakeTaskbarProgress(QWidget* window) {
 }
 
 }  // namespace brev::ui
-
-#endif  // _WIN32

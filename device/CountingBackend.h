@@ -1,4 +1,4 @@
-// Wraps a backend and counts, per device name, the data bytes moved by transfers that
+// A backend decorator that counts, per device name, the data bytes moved by transfers that
 // succeeded, so progress lines can show bytes and a rate.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 #include "device/PassThrough.h"
 
-namespace brev::cli {
+namespace brev {
 
 class CountingBackend : public IPassThroughBackend {
 public:
@@ -38,4 +38,4 @@ private:
     std::map<std::string, std::shared_ptr<std::atomic<uint64_t>>> counters_;
 };
 
-}  // namespace brev::cli
+}  // namespace brev

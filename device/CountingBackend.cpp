@@ -1,6 +1,6 @@
-#include "cli/CountingBackend.h"
+#include "device/CountingBackend.h"
 
-namespace brev::cli {
+namespace brev {
 namespace {
 
 class CountingHandle : public IPassThroughHandle {
@@ -39,4 +39,4 @@ std::shared_ptr<std::atomic<uint64_t>> CountingBackend::counter(const std::strin
     return c;
 }
 
-}  // namespace brev::cli
+}  // namespace brev

@@ -1,0 +1,193 @@
+#include "app/Station.h"
+
+#include <fstream>
+#include <random>
+#include <system_error>
+#include <thread>
+
+#include "app/PlatformBackend.h"
+#include "app/settings/SettingsFile.h"
+#include "base/Utf8Path.h"
+#include "device/MassDevice.h"
+#include "device/sim/SimDevice.h"
+#include "image/ImageChecker.h"
+
+namespace brev {
+namespace {
+
+uint32_t MillisecondTick() {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(ms.count());
+}
+
+std::filesystem::path MakePrivateFolder(std::string& error) {
+    std::error_code ec;
+    const auto base = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+        error = "no temporary folder: " + ec.message();
+        return {};
+    }
+    std::random_device rd;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const auto dir = base / ("brevload-sim-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(dir, ec)) return dir;
+    }
+    error = "cannot create a temporary folder under " + PathToUtf8(base);
+    return {};
+}
+
+// A self-contained program folder for simulated devices: the simulator's stand-in device programs
+// (real ones never go near a simulated chip), a mode file that allows PC mode when PC-mode devices
+// are simulated, and settings that name a sample image.
+bool PrepareSimulatedFolder(const std::filesystem::path& root, bool pcMode, ProgramFolders& folders) {
+    folders = FoldersUnder(root);
+    if (!sim::WriteStandInPrograms(folders.deviceProgramsDir)) return false;
+    if (pcMode && !(std::ofstream(folders.modeFile) << "[MODE]\npc_update_support=1\n")) return false;
+    std::vector<uint8_t> data(512 * 1024);
+    std::mt19937 random(1234);
+    for (auto& b : data) b = static_cast<uint8_t>(random());
+    const auto image = root / "sample.up";
+    if (!WriteUpdateImage(image, data)) return false;
+    return static_cast<bool>(std::ofstream(folders.settingsFile) << "[setting]\ndownloadFile=" << PathToUtf8(image)
+                                                                 << "\n");
+}
+
+}  // namespace
+
+std::unique_ptr<Station> Station::Open(StationOptions options, std::string& error) {
+    std::unique_ptr<Station> station(new Station());
+    if (!station->open(std::move(options), error)) return nullptr;
+    return station;
+}
+
+bool Station::open(StationOptions options, std::string& error) {
+    tickCount_ = options.tickCount ? std::move(options.tickCount) : MillisecondTick;
+    sleep_ = options.sleep ? std::move(options.sleep)
+                           : [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+
+    std::shared_ptr<IPassThroughBackend> devices;
+    if (options.simulation) {
+        fleet_ = std::make_unique<SimFleet>();
+        if (!fleet_->Build(*options.simulation, error)) return false;
+        if (options.folders) {
+            folders_ = *options.folders;
+        } else {
+            privateFolder_ = MakePrivateFolder(error);
+            if (privateFolder_.empty()) return false;
+            if (!PrepareSimulatedFolder(privateFolder_, options.simulation->pcDevices > 0, folders_)) {
+                error = "cannot prepare the simulated devices' folder " + PathToUtf8(privateFolder_);
+                return false;
+            }
+        }
+        devices = std::make_shared<sim::SimBackend>(fleet_->bus());
+        events_ = fleet_->bus().get();
+        eventsChosen_ = true;
+    } else if (options.backend) {
+        devices = std::move(options.backend);
+        events_ = options.events;
+        eventsChosen_ = true;
+        folders_ = options.folders ? *options.folders : CurrentProgramFolders();
+    } else {
+        devices = MakePlatformBackend();
+        if (!devices) {
+            error = "this platform has no device backend; use --simulate N";
+            return false;
+        }
+        folders_ = options.folders ? *options.folders : CurrentProgramFolders();
+    }
+    pcUpdateSupport_ = ReadPcUpdateSupport(folders_.modeFile);
+    productPatterns_ = ProductPatterns(pcUpdateSupport_ != 0);
+
+    counting_ = std::make_shared<CountingBackend>(devices);
+    backend_ = counting_;
+    if (!options.traceFile.empty()) {
+        // The file holds this run's transfers only.
+        std::ofstream(options.traceFile, std::ios::binary | std::ios::trunc);
+        trace_ = std::make_shared<TraceSink>(options.traceFile);
+        if (!trace_->good()) {
+            error = "--trace " + PathToUtf8(options.traceFile) + ": cannot write the file";
+            return false;
+        }
+        backend_ = std::make_shared<TracingBackend>(backend_, trace_);
+    }
+
+    if (fleet_) fleet_->Start();
+    return true;
+}
+
+Station::~Station() {
+    std::string ignored;
+    Finish(ignored);
+}
+
+void Station::SetProblemReporter(std::function<void(const std::string&)> reporter) {
+    reporter_ = std::move(reporter);
+}
+
+void Station::report(const std::string& text) {
+    if (reporter_) reporter_(text);
+}
+
+std::vector<PresentDevice> Station::Scan() {
+    std::vector<PresentDevice> found;
+    for (const VolumeRef& volume : backend_->ListVolumes()) {
+        if (auto device = Probe(volume)) found.push_back(std::move(*device));
+    }
+    return found;
+}
+
+std::optional<PresentDevice> Station::Probe(const VolumeRef& volume) {
+    MassDevice device(backend_, volume.path, volume.name, vendorPatterns_, productPatterns_);
+    if (device.Open() == 0) {
+        // A device we may not open looks exactly like no device; say so instead of staying silent.
+        if (device.lastOpenError() == OpenError::PermissionDenied) {
+            std::string text = "cannot open " + volume.name + " (" + volume.path + "): permission denied.";
+            const std::string hint = device.openErrorHint();
+            if (!hint.empty()) text += " " + hint;
+            report(text);
+        }
+        return std::nullopt;
+    }
+    PresentDevice found{volume.name, volume.path, device.GetProductId()};
+    device.Close();
+    return found;
+}
+
+IDeviceEventSource* Station::Events() {
+    if (eventsChosen_) return events_;
+    eventsChosen_ = true;
+    platformEvents_ = MakePlatformHotplug();
+    events_ = platformEvents_.get();
+    return events_;
+}
+
+JobEnvironment Station::Environment(IJobNotifier* notifier) {
+    JobEnvironment env;
+    env.backend = backend_;
+    env.notifier = notifier;
+    env.settings = &settings_;
+    env.registry = &registry_;
+    env.programFolder = folders_.programFolder;
+    env.deviceProgramsDir = folders_.deviceProgramsDir;
+    env.tickCount = tickCount_;
+    env.sleep = sleep_;
+    env.vendorPatterns = vendorPatterns_;
+    env.productPatterns = productPatterns_;
+    return env;
+}
+
+bool Station::Finish(std::string& error) {
+    if (finished_) return true;
+    finished_ = true;
+    registry_.WaitAll();
+    bool ok = true;
+    if (fleet_) ok = fleet_->Finish(error);
+    if (!privateFolder_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(privateFolder_, ec);
+    }
+    return ok;
+}
+
+}  // namespace brev

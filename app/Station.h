@@ -1,0 +1,111 @@
+// The engine under both faces (the window's controller and the command-line tool): the backend
+// stack, the program folders, the shared settings, the job registry, the job environment, the
+// scan of the devices present and the source of arrivals and removals. A simulated run also
+// owns its simulated devices and a private program folder for them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ProgramFolder.h"
+#include "app/SimFleet.h"
+#include "device/CMutilMassStorage.h"
+#include "device/CountingBackend.h"
+#include "device/DeviceEvents.h"
+#include "device/Tracing.h"
+#include "ops/JobNotifier.h"
+#include "ops/JobRegistry.h"
+#include "ops/Jobs.h"
+#include "ops/SharedSettings.h"
+
+namespace brev {
+
+struct StationOptions {
+    // Where the devices come from: simulated ones when set; else `backend` (with `events` for
+    // its arrivals) when given; else the platform's own.
+    std::optional<SimFleetOptions> simulation;
+    std::shared_ptr<IPassThroughBackend> backend;
+    IDeviceEventSource* events = nullptr;  // not owned; outlives the station
+    // Default: CurrentProgramFolders(), or a private folder of its own for a simulated run.
+    std::optional<ProgramFolders> folders;
+    // Every transfer recorded to this file (emptied first) when set.
+    std::filesystem::path traceFile;
+    // Job environment pieces; defaults: a millisecond tick and std::this_thread::sleep_for.
+    std::function<uint32_t()> tickCount;
+    std::function<void(std::chrono::milliseconds)> sleep;
+};
+
+class Station {
+public:
+    // Builds the backend stack and starts the simulated devices. Null with a reason when the
+    // devices cannot be reached (a bad simulation option, no platform backend, a trace file or
+    // a private folder that cannot be written).
+    static std::unique_ptr<Station> Open(StationOptions options, std::string& error);
+    ~Station();  // Finish(), ignoring what it could not save
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Where permission problems of Scan() and Probe() go (a log line, standard error).
+    void SetProblemReporter(std::function<void(const std::string&)> reporter);
+
+    // The matching devices present now, in the backend's order.
+    std::vector<PresentDevice> Scan();
+    // A newly arrived volume: the device when it is one of ours and can be opened. A volume
+    // that cannot be opened for lack of permission is reported, with the platform's hint.
+    std::optional<PresentDevice> Probe(const VolumeRef& volume);
+    // Arrivals and removals (the platform's monitor is created on first use); null when they
+    // cannot be watched here.
+    IDeviceEventSource* Events();
+
+    // What a job needs, reporting to `notifier`.
+    JobEnvironment Environment(IJobNotifier* notifier);
+
+    // Waits for every job, stops attaching simulated devices, saves their flash files, removes
+    // the private folder. False with a reason when something could not be saved. Runs once.
+    bool Finish(std::string& error);
+
+    // The top of the stack: tracing (when asked) over counting over the devices.
+    const std::shared_ptr<IPassThroughBackend>& backend() const { return backend_; }
+    CountingBackend& counting() { return *counting_; }
+    const ProgramFolders& folders() const { return folders_; }
+    int pcUpdateSupport() const { return pcUpdateSupport_; }
+    const PatternList& vendorPatterns() const { return vendorPatterns_; }
+    const PatternList& productPatterns() const { return productPatterns_; }
+    SharedSettings& settings() { return settings_; }
+    CJobRegistry& registry() { return registry_; }
+    // The simulated devices; null for real ones.
+    SimFleet* fleet() { return fleet_.get(); }
+    bool simulated() const { return fleet_ != nullptr; }
+
+private:
+    Station() = default;
+    bool open(StationOptions options, std::string& error);
+    void report(const std::string& text);
+
+    std::function<void(const std::string&)> reporter_;
+    std::unique_ptr<SimFleet> fleet_;
+    std::filesystem::path privateFolder_;  // removed by Finish
+    ProgramFolders folders_;
+    int pcUpdateSupport_ = 0;
+    PatternList vendorPatterns_ = VendorPatterns();
+    PatternList productPatterns_ = DownloadModeProducts();
+    IDeviceEventSource* events_ = nullptr;
+    std::unique_ptr<IDeviceEventSource> platformEvents_;
+    bool eventsChosen_ = false;  // the platform's monitor is made on first use only
+    std::shared_ptr<CountingBackend> counting_;
+    std::shared_ptr<TraceSink> trace_;
+    std::shared_ptr<IPassThroughBackend> backend_;
+    std::function<uint32_t()> tickCount_;
+    std::function<void(std::chrono::milliseconds)> sleep_;
+    SharedSettings settings_;
+    bool finished_ = false;
+    CJobRegistry registry_;  // last: its threads are joined before anything they use goes
+};
+
+}  // namespace brev
