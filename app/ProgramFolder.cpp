@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "app/settings/SettingsFile.h"
+
 #ifndef BREVLOAD_INSTALL_PREFIX
 #define BREVLOAD_INSTALL_PREFIX "/usr/local"
 #endif
@@ -11,7 +13,6 @@ namespace brev {
 namespace {
 
 constexpr const char* kDeviceProgramsFolder = "brevload_files";
-constexpr const char* kSettingsFileName = "confile.inf";
 constexpr const char* kModeFileName = "sys.inf";
 
 std::optional<std::string> Env(const char* name) {

@@ -29,8 +29,6 @@ bool CTestConnection::guard() const {
     return false;
 }
 
-uint8_t CTestConnection::selector() const { return testSelector_.value_or(0); }
-
 void CTestConnection::send(const Cdb& cdb) { (void)testDevice_->TransferOut(cdb.data(), 0, nullptr); }
 
 void CTestConnection::sendIn(const Cdb& cdb, uint32_t length) {
@@ -48,42 +46,41 @@ void CTestConnection::TestInit(const std::vector<PresentDevice>& presentDevices,
     const PresentDevice& first = presentDevices.front();
     testDevice_ = std::make_unique<MassDevice>(env_.backend, first.devicePath, first.name, vendorPatterns,
                                                productPatterns);
-    testSelector_ = 0;
     // From here on the connection counts as open, whether or not the device answers.
     if (testDevice_->Open() == 0) {
         box(text::kOpenFailedReplug);
         return;
     }
     const cmd::BusParams bus = env_.settings != nullptr ? env_.settings->bus() : cmd::BusParams{};
-    send(cmd::InitBlock(bus, selector()));
+    send(cmd::InitBlock(bus));
 }
 
 void CTestConnection::TestGetCrc16() {
-    if (guard()) sendIn(cmd::GetCrc16Block(kTestCrcLength, 0, selector()), 2);
+    if (guard()) sendIn(cmd::GetCrc16Block(kTestCrcLength, 0), 2);
 }
 void CTestConnection::TestSystemReset() {
-    if (guard()) send(cmd::SystemResetBlock(selector()));
+    if (guard()) send(cmd::SystemResetBlock());
 }
 void CTestConnection::TestReadFlashId() {
-    if (guard()) sendIn(cmd::ReadFlashIdBlock(selector()), 4);
+    if (guard()) sendIn(cmd::ReadFlashIdBlock(), 4);
 }
 void CTestConnection::TestReadChipVer() {
-    if (guard()) sendIn(cmd::ReadChipVerBlock(selector()), 4);
+    if (guard()) sendIn(cmd::ReadChipVerBlock(), 4);
 }
 void CTestConnection::TestErase4K() {
-    if (guard()) send(cmd::Erase4KBlock(0, selector()));
+    if (guard()) send(cmd::Erase4KBlock(0));
 }
 void CTestConnection::TestErase32K() {
-    if (guard()) send(cmd::Erase32KBlock(0, selector()));
+    if (guard()) send(cmd::Erase32KBlock(0));
 }
 void CTestConnection::TestErase64K() {
-    if (guard()) send(cmd::Erase64KBlock(0, selector()));
+    if (guard()) send(cmd::Erase64KBlock(0));
 }
 void CTestConnection::TestEraseChip() {
-    if (guard()) send(cmd::EraseChipBlock(selector()));
+    if (guard()) send(cmd::EraseChipBlock());
 }
 void CTestConnection::TestSetKey(int enable, int key) {
-    if (guard()) send(cmd::SetKeyBlock(enable != 0, enable != 0 ? static_cast<uint16_t>(key) : uint16_t{0}));
+    if (guard()) send(cmd::SetKeyBlock(enable != 0, static_cast<uint16_t>(key)));  // a clear sends no key
 }
 
 void CTestConnection::TestWriteByte() { writeFile(cmd::WriteByte); }
@@ -111,16 +108,15 @@ void CTestConnection::writeFile(uint8_t sub) {
         box(text::kFileNotReadable);
         return;
     }
-    const Cdb cdb = sub == cmd::WriteByte ? cmd::WriteByteBlock(length, 0, selector())
-                                          : cmd::WritePageBlock(length, 0, selector());
+    const Cdb cdb = sub == cmd::WriteByte ? cmd::WriteByteBlock(length, 0) : cmd::WritePageBlock(length, 0);
     (void)testDevice_->TransferOut(cdb.data(), length, data.empty() ? nullptr : data.data());
 }
 
 void CTestConnection::TestRead() {
-    if (guard()) readToFile(cmd::ReadBlock(kTestReadSize, 0, selector()));
+    if (guard()) readToFile(cmd::ReadBlock(kTestReadSize, 0));
 }
 void CTestConnection::TestFastRead() {
-    if (guard()) readToFile(cmd::FastReadBlock(kTestReadSize, 0, selector()));
+    if (guard()) readToFile(cmd::FastReadBlock(kTestReadSize, 0));
 }
 
 void CTestConnection::readToFile(const Cdb& cdb) {
@@ -139,7 +135,6 @@ void CTestConnection::TestCloseDevice() {
         testDevice_->Close();
         testDevice_.reset();
     }
-    testSelector_.reset();
 }
 
 }  // namespace brev

@@ -1,12 +1,11 @@
 // The diagnostic single commands of the test area, on one test connection.
-// Runs synchronously on the UI thread; results are shown only as message boxes. A read that
-// fails says so and writes no file.
+// Every command goes to selector 0. Runs synchronously on the UI thread; results are shown only
+// as message boxes. A read that fails says so and writes no file.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,7 +42,6 @@ public:
 private:
     void box(const char* message) const;
     bool guard() const;  // shows "not initialised" when the connection is closed
-    uint8_t selector() const;
     void send(const Cdb& cdb);
     void sendIn(const Cdb& cdb, uint32_t length);
     void writeFile(uint8_t sub);
@@ -52,7 +50,6 @@ private:
     JobEnvironment env_;
     std::filesystem::path readDataPath_;
     std::unique_ptr<MassDevice> testDevice_;
-    std::optional<uint8_t> testSelector_;
 };
 
 }  // namespace brev

@@ -8,6 +8,7 @@
 #include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
+#include "ops/JobStart.h"
 #include "ops/Jobs.h"
 #include "ops/Paths.h"
 #include "ops/Texts.h"
@@ -199,15 +200,19 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
     job.pcModeDevice = IsPcModeProduct(device->productId);
     job.pins = request.pins;
 
-    // The job and its outcome live in the thread's own closure: nothing refers back to the caller.
-    auto outcome = std::make_shared<JobOutcome>();
-    const bool started = env.registry->TryStart(
-        job.deviceName, [env, job, outcome] { *outcome = ExecuteDownloadJob(env, job); },
-        [notifier = env.notifier, name = job.deviceName, outcome] {
-            if (notifier != nullptr) notifier->JobFinished(name, *outcome);
-        });
+    const bool started =
+        StartRegisteredJob(env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); });
     if (!started) report.log(text::FillText(text::kDeviceBusy, job.deviceName));
     return started;
+}
+
+bool StartRandomTest(const JobEnvironment& env, const PresentDevice& device, int eraseUse4K) {
+    DownloadJob job;
+    job.deviceName = device.name;
+    job.devicePath = device.devicePath;
+    job.writeRandom = 1;
+    job.eraseUse4K = eraseUse4K;
+    return StartRegisteredJob(env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); });
 }
 
 }  // namespace brev

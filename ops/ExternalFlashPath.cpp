@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <memory>
+#include <string_view>
 #include <vector>
 
-#include "base/Utf8Path.h"
+#include "base/Parse.h"
+#include "base/Utf8.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/LoaderPath.h"
@@ -15,40 +17,6 @@ namespace {
 constexpr uint32_t kSectorSize = 0x1000;
 constexpr const char* kPorts[] = {"pa", "pb", "pc", "pd"};
 
-// Byte length of the UTF-8 character that starts with `lead` (1 for stray bytes).
-std::size_t CharLength(unsigned char lead) {
-    if (lead >= 0xF0 && lead < 0xF8) return 4;
-    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0) return 2;
-    return 1;
-}
-
-// Byte offset after the first `count` characters of `text`.
-std::size_t SkipChars(const std::string& text, std::size_t count) {
-    std::size_t at = 0;
-    for (std::size_t n = 0; n < count && at < text.size(); ++n) {
-        at += CharLength(static_cast<unsigned char>(text[at]));
-    }
-    return at < text.size() ? at : text.size();
-}
-
-// Leading blanks, an optional sign, then decimal digits up to the first other character;
-// 0 without digits. Values beyond 32 bits are clamped.
-int32_t ParseLeadingInt(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    int64_t value = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        value = value * 10 + (s[i] - '0');
-        if (value > INT32_MAX + int64_t{1}) value = INT32_MAX + int64_t{1};
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) value = INT32_MAX;
-    return static_cast<int32_t>(value);
-}
-
 void PutLe32Signed(uint8_t* p, int32_t v) { cmd::PutLe32(p, static_cast<uint32_t>(v)); }
 
 }  // namespace
@@ -58,13 +26,13 @@ PinSetting ParsePinText(const std::string& text) {
     for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    const std::size_t split = SkipChars(lower, 2);
+    const std::size_t split = Utf8SkipChars(lower, 2);
     const std::string port = lower.substr(0, split);
     PinSetting pin;
     for (int32_t i = 0; i < 4; ++i) {
         if (port == kPorts[i]) pin.portIndex = i;
     }
-    pin.pinNumber = ParseLeadingInt(lower.substr(split));
+    pin.pinNumber = ParseLeadingInteger<int32_t>(std::string_view(lower).substr(split));
     return pin;
 }
 

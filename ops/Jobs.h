@@ -68,6 +68,8 @@ struct DownloadJob {
 // registry thread. Returns true when a job was started.
 bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
                       const StartRequest& request);
+// UI thread: starts the random-data test on `device`; it needs no image, so nothing is checked first.
+bool StartRandomTest(const JobEnvironment& env, const PresentDevice& device, int eraseUse4K);
 // Body of a download job's thread: dispatches to its path, then reports JobFinished.
 void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job);
 

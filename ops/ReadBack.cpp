@@ -5,6 +5,7 @@
 
 #include "base/Utf8Path.h"
 #include "ops/JobReport.h"
+#include "ops/JobStart.h"
 #include "ops/Jobs.h"
 #include "ops/Paths.h"
 #include "ops/Texts.h"
@@ -80,16 +81,12 @@ bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& 
         report.log(text::FillText(text::kReadFileBusy, PathToUtf8(path)));
         return false;
     }
-    auto outcome = std::make_shared<JobOutcome>();
     CJobRegistry* registry = env.registry;
-    const bool started = registry->TryStart(
-        deviceName,
-        [env, devicePath = device->devicePath, deviceName, path, fileKey, registry, outcome] {
-            *outcome = RunReadBack(env, devicePath, deviceName, path);
+    const bool started = StartRegisteredJob(
+        env, deviceName, [env, devicePath = device->devicePath, deviceName, path, fileKey, registry] {
+            const JobOutcome outcome = RunReadBack(env, devicePath, deviceName, path);
             registry->ReleaseFile(fileKey);
-        },
-        [notifier = env.notifier, deviceName, outcome] {
-            if (notifier != nullptr) notifier->JobFinished(deviceName, *outcome);
+            return outcome;
         });
     if (!started) {
         registry->ReleaseFile(fileKey);

@@ -1,10 +1,13 @@
 #include "app/settings/IniFile.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
+
+#include "base/Parse.h"
+#include "base/Utf8.h"
 
 namespace brev {
 namespace {
@@ -54,31 +57,6 @@ std::optional<std::string_view> SectionName(std::string_view line) {
 bool IsComment(std::string_view line) {
     const std::string_view t = Trim(line);
     return !t.empty() && (t.front() == ';' || t.front() == '#');
-}
-
-// Cuts UTF-8 text to at most `maxUnits` UTF-16 code units without splitting a character.
-std::string CutToUtf16Units(std::string_view s, size_t maxUnits) {
-    size_t pos = 0;
-    size_t units = 0;
-    while (pos < s.size()) {
-        const auto lead = static_cast<unsigned char>(s[pos]);
-        size_t bytes = 1;
-        if (lead >= 0xF0) {
-            bytes = 4;
-        } else if (lead >= 0xE0) {
-            bytes = 3;
-        } else if (lead >= 0xC0) {
-            bytes = 2;
-        }
-        bytes = std::min(bytes, s.size() - pos);
-        const size_t charUnits = bytes == 4 ? 2 : 1;
-        if (units + charUnits > maxUnits) {
-            break;
-        }
-        units += charUnits;
-        pos += bytes;
-    }
-    return std::string(s.substr(0, pos));
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -180,26 +158,13 @@ int IniFile::GetInt(std::string_view section, std::string_view key, int def) con
         return def;
     }
     // Leading sign and digits; anything after them is ignored, no digits read as 0, and the
-    // value wraps at 32 bits.
-    size_t pos = 0;
-    bool negative = false;
-    if ((*value)[0] == '+' || (*value)[0] == '-') {
-        negative = (*value)[0] == '-';
-        ++pos;
-    }
-    uint32_t n = 0;
-    for (; pos < value->size() && (*value)[pos] >= '0' && (*value)[pos] <= '9'; ++pos) {
-        n = n * 10u + static_cast<uint32_t>((*value)[pos] - '0');
-    }
-    if (negative) {
-        n = 0u - n;
-    }
-    return static_cast<int>(n);
+    // value wraps at 32 bits (past 64 bits it is clamped first).
+    return static_cast<int>(static_cast<uint32_t>(ParseLeadingInteger<int64_t>(*value)));
 }
 
 std::string IniFile::GetString(std::string_view section, std::string_view key, std::string_view def) const {
     const auto value = Get(section, key);
-    return CutToUtf16Units(value ? std::string_view(*value) : def, kIniMaxStringLength);
+    return Utf8CutToUtf16Units(value ? std::string_view(*value) : def, kIniMaxStringLength);
 }
 
 std::string IniFile::NewLineEnding() const {

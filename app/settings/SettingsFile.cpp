@@ -13,14 +13,6 @@ bool WriteInt(ISettingsStore& store, const char* key, int value) {
 
 }  // namespace
 
-std::filesystem::path SettingsFilePath(const std::filesystem::path& programFolder) {
-    return programFolder / kSettingsFileName;
-}
-
-std::filesystem::path ModeFilePath(const std::filesystem::path& programFolder) {
-    return programFolder / "brevload_files" / "sys.inf";
-}
-
 void LoadSharedSettings(ISettingsStore& store, SharedSettings& shared) {
     shared.autoDownloadFlag = store.ReadInt(kSettingsSection, "autoDownload", 0);
     shared.resetAfterDownloadFlag = store.ReadInt(kSettingsSection, "resetSystemAfterDownload", 0);

@@ -22,10 +22,6 @@ struct WindowSettings {
     std::string so = "PB8";
 };
 
-// programFolder/confile.inf and programFolder/brevload_files/sys.inf.
-std::filesystem::path SettingsFilePath(const std::filesystem::path& programFolder);
-std::filesystem::path ModeFilePath(const std::filesystem::path& programFolder);
-
 // autoDownload, resetSystemAfterDownload, the five bus keys (low 8 bits kept) and downloadFile.
 void LoadSharedSettings(ISettingsStore& store, SharedSettings& shared);
 // exFlash (any non-zero value is on) and the four pin names.

@@ -3,7 +3,7 @@
 
 #include "cli/Command.h"
 #include "cli/JobRunner.h"
-#include "ops/Paths.h"
+#include "ops/Jobs.h"
 
 namespace brev::cli {
 namespace {
@@ -20,19 +20,7 @@ public:
         Session& session = *ctx.session;
         JobRunner runner(session, ctx.output);
         return runner.RunOnce([&session](const PresentDevice& device, const std::vector<PresentDevice>&) {
-            // The test needs no image, so it starts here rather than through the download start.
-            DownloadJob job;
-            job.deviceName = device.name;
-            job.devicePath = device.devicePath;
-            job.writeRandom = 1;
-            job.eraseUse4K = session.eraseUse4K();
-            const JobEnvironment& env = session.env();
-            auto outcome = std::make_shared<JobOutcome>();
-            return session.registry().TryStart(
-                job.deviceName, [env, job, outcome] { *outcome = ExecuteDownloadJob(env, job); },
-                [notifier = env.notifier, name = job.deviceName, outcome] {
-                    if (notifier != nullptr) notifier->JobFinished(name, *outcome);
-                });
+            return StartRandomTest(session.env(), device, session.eraseUse4K());
         });
     }
 };

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "device/CommandSet.h"
-#include "device/gadget/FunctionFs.h"
-#include "device/gadget/MassStorageTarget.h"
+#include "tests/e2e/gadget/FunctionFs.h"
+#include "tests/e2e/gadget/MassStorageTarget.h"
 #include "image/Crc16.h"
 
 namespace brev::gadget {

@@ -1,21 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "image/BlockCrcTable.h"
 #include "image/Crc16.h"
+#include "tests/support/Pattern.h"
 
 namespace brev {
 namespace {
-
-std::vector<uint8_t> Random(size_t n) {
-    std::mt19937 rng(99);
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) b = static_cast<uint8_t>(rng());
-    return v;
-}
 
 BlockCrcTable Build(const std::vector<uint8_t>& data, size_t chunk) {
     BlockCrcTable table;
@@ -34,7 +27,7 @@ TEST(Crc16Combine, ZeroFactorIsWhatZeroBytesDoToTheRegister) {
 
 TEST(BlockCrcTableTest, EveryGranuleAlignedBlockHasTheCrcOfItsBytes) {
     for (size_t length : {0u, 1u, 4095u, 4096u, 4097u, 65536u, 70000u, 200000u}) {
-        const auto data = Random(length);
+        const auto data = test::Pattern(length, 99);
         for (size_t chunk : {size_t{4096}, size_t{65536}}) {
             const BlockCrcTable table = Build(data, chunk);
             ASSERT_EQ(table.dataLength(), length);
@@ -57,7 +50,7 @@ TEST(BlockCrcTableTest, EveryGranuleAlignedBlockHasTheCrcOfItsBytes) {
 }
 
 TEST(BlockCrcTableTest, RefusesBlocksOffTheGranulesOrPastTheData) {
-    const auto data = Random(10000);
+    const auto data = test::Pattern(10000, 99);
     BlockCrcTable table = Build(data, 4096);
     EXPECT_FALSE(table.BlockCrc(1, 4096));         // start inside a granule
     EXPECT_FALSE(table.BlockCrc(0, 5000));         // end inside a granule, not at the end

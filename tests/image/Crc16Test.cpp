@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/Crc16.h"
+#include "tests/support/Pattern.h"
 
 namespace brev {
 namespace {
@@ -35,11 +36,8 @@ TEST(Crc16Test, PublishedCheckValueAndEmptyRanges) {
 }
 
 TEST(Crc16Test, MatchesBitwiseReferenceForManyLengthsAndSplits) {
-    std::mt19937 rng(12345);
-    std::vector<uint8_t> data(70000 + 3);
-    for (auto& b : data) {
-        b = static_cast<uint8_t>(rng());
-    }
+    const std::vector<uint8_t> data = test::Pattern(70000 + 3, 12345);
+    std::mt19937 rng(12345);  // the split points
     std::vector<size_t> lengths;
     for (size_t n = 0; n <= 70; ++n) {
         lengths.push_back(n);

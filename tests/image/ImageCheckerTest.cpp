@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "base/Bytes.h"
+#include "base/Utf8Path.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "base/Utf8Path.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/TempDir.h"
 
 namespace brev {
 namespace {
@@ -16,39 +17,15 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out) {
-        b = static_cast<uint8_t>(rng());
-    }
-    return out;
-}
-
-void Put32(Bytes& image, size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        image[offset + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
 class ImageCheckerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device rd;
-        dir_ = fs::temp_directory_path() / ("brev-image-" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     fs::path Write(const std::string& name, const Bytes& bytes) {
         const fs::path path = dir_ / PathFromUtf8(name);
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        test::WriteBytes(path, bytes);
         return path;
     }
-    fs::path dir_;
+    test::TempDir tmp_{"brev-image"};
+    const fs::path dir_ = tmp_.path();
 };
 
 struct ImageCase {
@@ -58,16 +35,16 @@ struct ImageCase {
 };
 
 TEST_F(ImageCheckerTest, EveryResultCodeFromItsFixture) {
-    const Bytes data = RandomBytes(1000, 1);
+    const Bytes data = test::Pattern(1000, 1);
     const auto valid = [&] { return MakeUpdateImage(data, 256); };
     const std::vector<ImageCase> cases = {
         {"valid", valid, ImageOk},
         {"minimal header, one data byte", [] { return MakeUpdateImage(Bytes{0x5A}, 22); }, ImageOk},
         // Larger than one streaming chunk, not a multiple of it.
-        {"multi-chunk data", [] { return MakeUpdateImage(RandomBytes(200 * 1024 + 5, 2), 512); }, ImageOk},
+        {"multi-chunk data", [] { return MakeUpdateImage(test::Pattern(200 * 1024 + 5, 2), 512); }, ImageOk},
         {"multi-chunk data, last byte flipped",
          [] {
-             Bytes image = MakeUpdateImage(RandomBytes(200 * 1024 + 5, 2), 512);
+             Bytes image = MakeUpdateImage(test::Pattern(200 * 1024 + 5, 2), 512);
              image.back() ^= 0x01;
              return image;
          },
@@ -83,7 +60,7 @@ TEST_F(ImageCheckerTest, EveryResultCodeFromItsFixture) {
         {"header length beyond file size",
          [&] {
              Bytes image = valid();
-             Put32(image, 6, static_cast<uint32_t>(image.size() + 1));
+             PutLe32(image.data() + 6, static_cast<uint32_t>(image.size() + 1));
              return image;
          },
          ImageTooSmall},
@@ -108,7 +85,7 @@ TEST_F(ImageCheckerTest, EveryResultCodeFromItsFixture) {
          [&] {
              Bytes image = valid();
              image[0] = 'X';
-             Put32(image, 6, 0xFFFFFFFF);
+             PutLe32(image.data() + 6, 0xFFFFFFFF);
              return image;
          },
          ImageBadHeader},
@@ -122,7 +99,7 @@ TEST_F(ImageCheckerTest, EveryResultCodeFromItsFixture) {
         {"wrong length and wrong CRC",
          [&] {
              Bytes image = valid();
-             Put32(image, 16, static_cast<uint32_t>(data.size() - 1));
+             PutLe32(image.data() + 16, static_cast<uint32_t>(data.size() - 1));
              image[20] ^= 0xFF;
              return image;
          },
@@ -162,7 +139,7 @@ TEST_F(ImageCheckerTest, UnreadablePathsReportOpenFailed) {
 
 TEST_F(ImageCheckerTest, NonAsciiFileName) {
     CImageChecker checker;
-    EXPECT_EQ(checker.Check(Write("固件_测试.up", MakeUpdateImage(RandomBytes(300, 3), 256))), ImageOk);
+    EXPECT_EQ(checker.Check(Write("固件_测试.up", MakeUpdateImage(test::Pattern(300, 3), 256))), ImageOk);
 }
 
 TEST_F(ImageCheckerTest, HeaderLengthAndBytesFollowTheLastHeaderRead) {
@@ -170,7 +147,7 @@ TEST_F(ImageCheckerTest, HeaderLengthAndBytesFollowTheLastHeaderRead) {
     EXPECT_EQ(fresh.GetHeaderLength(), 256u);
     EXPECT_EQ(fresh.GetHeaderByte10(), 0);
 
-    Bytes image = MakeUpdateImage(RandomBytes(4096, 4), 512);
+    Bytes image = MakeUpdateImage(test::Pattern(4096, 4), 512);
     image[10] = 0x10;
     image[11] = 0x11;
     image[12] = 0x12;
@@ -209,7 +186,7 @@ TEST_F(ImageCheckerTest, HeaderLengthAndBytesFollowTheLastHeaderRead) {
 // A download verifies its blocks against these: they must be the checked data's, and gone
 // when a check fails.
 TEST_F(ImageCheckerTest, OnlyASuccessfulCheckKeepsTheDataCrcs) {
-    const Bytes data = RandomBytes(70000, 5);
+    const Bytes data = test::Pattern(70000, 5);
     Bytes image = MakeUpdateImage(data, 300);
     CFormateVersion_0 parser(Write("ok.up", image));
     ASSERT_EQ(parser.Parse(), ImageOk);
@@ -262,7 +239,7 @@ TEST(ImageErrorTableTest, HoldsExactlyCodesOneToFive) {
 }
 
 TEST(MakeUpdateImageTest, LayoutOfTheBuiltHeader) {
-    const Bytes data = RandomBytes(77, 5);
+    const Bytes data = test::Pattern(77, 5);
     const Bytes image = MakeUpdateImage(data, 64);
     ASSERT_EQ(image.size(), 64u + 77u);
     EXPECT_EQ(std::string(image.begin(), image.begin() + 5), "CONFI");

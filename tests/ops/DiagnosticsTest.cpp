@@ -1,6 +1,4 @@
 // The diagnostic single commands on one test connection.
-#include <fstream>
-
 #include "ops/Diagnostics.h"
 #include "ops/Texts.h"
 #include "tests/ops/OpsRig.h"
@@ -51,7 +49,7 @@ const std::vector<OpCase>& Ops() {
         {"FastRead", [](CTestConnection& c) { c.TestFastRead(); }, Brief(cmd::FastReadBlock(0x80000, 0))},
         {"WriteByte", [](CTestConnection& c) { c.TestWriteByte(); }, ""},
         {"WritePage", [](CTestConnection& c) { c.TestWritePage(); }, ""},
-        {"SetKey", [](CTestConnection& c) { c.TestSetKey(1, 0x7B2D); }, ""},
+        {"SetKey", [](CTestConnection& c) { c.TestSetKey(1, cmd::kDeviceKey); }, ""},
     };
     return ops;
 }
@@ -117,7 +115,7 @@ TEST_F(Diagnostics, SetKeyBlocks) {
     Attach("sim0");
     Init();
     sink_->ClearLines();
-    conn_->TestSetKey(1, 0x7B2D);
+    conn_->TestSetKey(1, cmd::kDeviceKey);
     conn_->TestSetKey(0, 0);
     const auto trace = Trace();
     ASSERT_EQ(trace.size(), 2u);
@@ -169,8 +167,7 @@ TEST_F(Diagnostics, ReadsWriteTheFileOnlyWhenTheReadSucceeded) {
 
         read();  // the fault hits only the first read
         EXPECT_THAT(Boxes(), ElementsAre(text::kTestReadFailed));
-        std::ifstream in(dir_ / "readData.bin", std::ios::binary);
-        const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<uint8_t> file = test::ReadBytes(dir_ / "readData.bin");
         EXPECT_EQ(file, dev->ReadNor(0, 0x80000));
     }
 }

@@ -309,8 +309,7 @@ TEST_F(OpsRig, ResetProgramRunsWhenAskedAndIsSkippedWhenItHasNoPayload) {
                             B(cmd::ExecuteBlock(cmd::kResetProgramExecAddr)), B(cmd::SystemResetBlock())));
 
     // Exactly the header and nothing after it: nothing is sent, the download still succeeds.
-    std::ofstream(dir_ / "brevload_files" / "reset.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(reset.data()), 256);
+    test::WriteBytes(dir_ / "brevload_files" / "reset.bin", std::vector<uint8_t>(reset.begin(), reset.begin() + 256));
     sink_->ClearLines();
     notifier_.clear();
     ASSERT_TRUE(Download("sim0"));

@@ -57,6 +57,37 @@ TEST_F(EraseRandom, EraseOnlyOutcomes) {
     }
 }
 
+// Started on its own the test needs no image; whoever hears that it ended may start the device's
+// next job at once.
+TEST_F(EraseRandom, RandomTestStartsWithoutAnImageAndEndsWithTheDeviceFree) {
+    auto dev = Attach("sim0");
+    bool busyWhenFinished = true, restarted = false;
+    int finished = 0;
+    notifier_.hook = [&](const Note& n) {
+        if (n.kind != "finished" || ++finished > 1) return;
+        busyWhenFinished = registry_->IsBusy("sim0");
+        restarted = StartRandomTest(env_, present_[0], 1);
+    };
+    ASSERT_TRUE(StartRandomTest(env_, present_[0], 0));
+    registry_->WaitAll();
+    notifier_.hook = nullptr;
+
+    EXPECT_FALSE(busyWhenFinished);
+    EXPECT_TRUE(restarted);
+    const auto outcomes = notifier_.outcomes("sim0");
+    ASSERT_EQ(outcomes.size(), 2u);
+    for (const auto& outcome : outcomes) {
+        EXPECT_EQ(outcome.kind, JobOutcome::Kind::RandomTest);
+        EXPECT_TRUE(outcome.success);
+    }
+    EXPECT_THAT(notifier_.logs(), ElementsAre(text::kRandomTestPassed, text::kRandomTestPassed));
+    std::vector<uint8_t> expected(kRandomDataSize);
+    FillRandomData(expected.data(), expected.size(), 1);
+    EXPECT_EQ(dev->ReadNor(0, kRandomDataSize), expected);
+    // The second run erased in 4 KiB units.
+    EXPECT_EQ(Brief(Trace().back()), Brief(cmd::GetCrc16Block(0x1000, kRandomDataSize - 0x1000)));
+}
+
 TEST(RandomData, GeneratorFromSeedOne) {
     uint8_t bytes[4];
     FillRandomData(bytes, sizeof bytes, 1);

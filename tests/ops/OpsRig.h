@@ -15,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,8 +27,12 @@
 #include "base/Utf8Path.h"
 #include "ops/JobNotifier.h"
 #include "ops/Jobs.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/TempDir.h"
 
 namespace brev::testing {
+
+using test::Pattern;
 
 // One notification, flattened: kind is "pos", "image", "enable", "log", "box", "parse" or "finished".
 struct Note {
@@ -185,10 +188,6 @@ inline std::string Brief(const Cdb& cdb) {
 class OpsRig : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("brev-ops-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "brevload_files");
         ASSERT_TRUE(sim::WriteStandInPrograms(dir_ / "brevload_files"));
         bus_ = std::make_shared<sim::SimBus>();
@@ -202,11 +201,7 @@ protected:
         env_.tickCount = [] { return 1u; };
         env_.sleep = [](std::chrono::milliseconds) {};
     }
-    void TearDown() override {
-        registry_->WaitAll();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    void TearDown() override { registry_->WaitAll(); }
 
     std::shared_ptr<sim::SimDevice> Attach(const std::string& name, sim::SimDeviceConfig config = {}) {
         auto device = std::make_shared<sim::SimDevice>(std::move(config));
@@ -225,8 +220,7 @@ protected:
     }
     std::filesystem::path WriteRaw(const std::vector<uint8_t>& bytes, const std::string& file = "fw.bin") {
         auto path = dir_ / file;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        test::WriteBytes(path, bytes);
         settings_.setDownloadFilePath(PathToUtf8(path));
         return path;
     }
@@ -255,14 +249,9 @@ protected:
         return out;
     }
 
-    static std::vector<uint8_t> Pattern(std::size_t n, uint32_t seed = 7) {
-        std::vector<uint8_t> v(n);
-        std::mt19937 gen(seed);
-        for (auto& b : v) b = static_cast<uint8_t>(gen());
-        return v;
-    }
-
-    std::filesystem::path dir_;
+    // Declared first: the folder outlives the registry, whose destructor waits for the jobs.
+    test::TempDir tmp_{"brev-ops"};
+    const std::filesystem::path dir_ = tmp_.path();
     std::shared_ptr<sim::SimBus> bus_;
     std::shared_ptr<TraceSink> sink_;
     RecordingNotifier notifier_;

@@ -1,6 +1,4 @@
 // Read-back of the first MiB into read.bin.
-#include <fstream>
-
 #include "ops/Paths.h"
 #include "ops/Texts.h"
 #include "tests/ops/OpsRig.h"
@@ -10,11 +8,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct ReadBackCase {
     int failNth;  // the Read command that fails; 0 for none
@@ -37,13 +30,13 @@ TEST_P(ReadBack, CopiesTheFirstMebibyteChunkByChunk) {
     settings_.busChipSelDirect = 3;
     settings_.busChipType = 4;
     const auto output = dir_ / "read.bin";
-    std::ofstream(output, std::ios::binary) << std::string(3 << 20, 'x');  // an old, longer file
+    test::WriteText(output, std::string(3 << 20, 'x'));  // an old, longer file
 
     ASSERT_TRUE(StartReadBack(env_, present_, "sim0"));
     registry_->WaitAll();
 
     const uint32_t chunks = c.failNth == 0 ? 16 : c.failNth - 1;
-    EXPECT_EQ(ReadFile(output), dev->ReadNor(0, chunks * kReadBackChunk));
+    EXPECT_EQ(test::ReadBytes(output), dev->ReadNor(0, chunks * kReadBackChunk));
     const auto trace = Trace();
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(Brief(trace[0]), Brief(cmd::InitBlock({12, 1, 2, 3, 4})));

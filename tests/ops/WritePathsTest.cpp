@@ -29,7 +29,9 @@ INSTANTIATE_TEST_SUITE_P(Texts, PinText,
                                            PinCase{"PD", 3, 0}, PinCase{"pc 15x", 2, 15},
                                            PinCase{"PA-2", 0, -2}, PinCase{"", 0, 0}, PinCase{"P", 0, 0},
                                            PinCase{"pb99999999999", 1, INT32_MAX}, PinCase{"中文5", 0, 5},
-                                           PinCase{"pB7", 1, 7}));
+                                           PinCase{"pB7", 1, 7},
+                                           // A stray byte is one character of its own.
+                                           PinCase{"\xF8" "b5", 0, 5}, PinCase{"p\xFF" "12", 0, 12}));
 
 TEST(SpiPinBlockTest, DefaultPinsGiveTheDocumentedBytes) {
     const SpiPinBlock expected = {1, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 6, 0, 0, 0,
@@ -102,7 +104,7 @@ TEST_F(WritePaths, ExternalFlashWithWrongPinsFailsWithoutIdentityLine) {
 TEST_F(WritePaths, LoaderShorterThanThePinBlockIsNotSent) {
     Attach("sim0");
     WriteRaw(Pattern(3000));
-    std::ofstream(dir_ / "brevload_files" / "spi.bin", std::ios::binary).write("short", 5);
+    test::WriteText(dir_ / "brevload_files" / "spi.bin", "short");
     ASSERT_TRUE(ExternalDownload("sim0", DefaultPinTexts()));
     EXPECT_THAT(Commands(), ElementsAre(B(cmd::LoaderReadFlashIdBlock())));
     EXPECT_THAT(notifier_.logs(), ElementsAre(text::kDownloadFailed));
@@ -138,8 +140,7 @@ TEST_P(PcModePath, SendsPagesFromTheDataOffset) {
         expected.push_back(B(cmd::LoaderGetCrc16Block(n, a)));
     }
     EXPECT_THAT(Commands(), ElementsAreArray(expected));
-    std::vector<uint8_t> file(std::filesystem::file_size(path));
-    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(file.data()), file.size());
+    const std::vector<uint8_t> file = test::ReadBytes(path);
     const std::vector<uint8_t> want = c.exFlash ? file : data;
     EXPECT_EQ(pc->ReadPcUpdateArea(0, sent), want);
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "TempDir.h"
 #include "app/settings/IniFile.h"
+#include "tests/support/TempDir.h"
 
 namespace brev {
 namespace {
@@ -44,6 +44,14 @@ TEST(IniFileTest, LongStringsAreCutWithoutSplittingACharacter) {
     IniFile ini = IniFile::Parse("[s]\nthree=" + ascii + "中x\nfour=" + ascii + "\xF0\x9F\x98\x80" + "\n");
     EXPECT_EQ(ini.GetString("s", "three", ""), ascii + "中");
     EXPECT_EQ(ini.GetString("s", "four", ""), ascii);
+}
+
+// A byte no character starts with (0xF8-0xFF) counts as one unit and never swallows what follows.
+TEST(IniFileTest, StrayBytesAreSingleCharactersWhenCut) {
+    const std::string ascii(257, 'a');
+    IniFile ini = IniFile::Parse("[s]\ncut=" + ascii + "\xF8" + "bc\nshort=x\xFF" + "yz\n");
+    EXPECT_EQ(ini.GetString("s", "cut", ""), ascii + "\xF8" + "b");
+    EXPECT_EQ(ini.GetString("s", "short", ""), "x\xFF" "yz");
 }
 
 TEST(IniFileTest, WritesTouchOnlyTheirLineAndKeepTheLayout) {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "TempDir.h"
 #include "app/settings/SettingsFile.h"
+#include "tests/support/TempDir.h"
 
 namespace brev {
 namespace {
@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 TEST(SettingsFileTest, MissingFileGivesDefaultsAndSaveWritesAllThirteenKeys) {
     test::TempDir dir;
-    const fs::path file = SettingsFilePath(dir.path());
+    const fs::path file = dir / kSettingsFileName;
     SharedSettings shared;
     shared.busChipType = 9;
     shared.setDownloadFilePath("stale");
@@ -195,8 +195,7 @@ TEST(SettingsFileTest, PathWithALineBreakIsNotWrittenIntoTheFile) {
 
 TEST(ModeFileTest, PcUpdateSupport) {
     test::TempDir dir;
-    const fs::path modeFile = ModeFilePath(dir.path());
-    EXPECT_EQ(modeFile, dir.path() / "brevload_files" / "sys.inf");
+    const fs::path modeFile = dir / "brevload_files" / "sys.inf";
     EXPECT_EQ(ReadPcUpdateSupport(modeFile), 0);
 
     fs::create_directories(modeFile.parent_path());

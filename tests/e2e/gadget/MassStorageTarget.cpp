@@ -1,7 +1,9 @@
-#include "device/gadget/MassStorageTarget.h"
+#include "tests/e2e/gadget/MassStorageTarget.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "base/Bytes.h"
 
 namespace brev::gadget {
 
@@ -32,16 +34,6 @@ constexpr uint8_t kIllegalRequest = 0x05, kDataProtect = 0x07, kHardwareError = 
 constexpr uint8_t kInvalidOpcode = 0x20, kLbaOutOfRange = 0x21, kInvalidFieldInCdb = 0x24,
                   kWriteProtected = 0x27, kInternalTargetFailure = 0x44;
 
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
-uint16_t Be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-void PutBe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
-}
-
 // Space-padded or cut to exactly `width` bytes, as INQUIRY carries its strings.
 void PutPadded(uint8_t* p, const std::string& text, std::size_t width) {
     std::memset(p, ' ', width);
@@ -53,10 +45,10 @@ bool IsVendorCommand(uint8_t opcode) { return (opcode & 0xC0) == 0xC0; }
 }  // namespace
 
 std::optional<Cbw> ParseCbw(const uint8_t* data, std::size_t length) {
-    if (data == nullptr || length != kCbwSize || Le32(data) != kCbwSignature) return std::nullopt;
+    if (data == nullptr || length != kCbwSize || GetLe32(data) != kCbwSignature) return std::nullopt;
     Cbw cbw;
-    cbw.tag = Le32(data + 4);
-    cbw.dataLength = Le32(data + 8);
+    cbw.tag = GetLe32(data + 4);
+    cbw.dataLength = GetLe32(data + 8);
     cbw.dataIn = (data[12] & 0x80) != 0;
     cbw.lun = data[13] & 0x0F;
     cbw.cdbLength = data[14] & 0x1F;
@@ -156,7 +148,7 @@ CommandOutcome MassStorageTarget::Execute(const Cbw& cbw, uint8_t* data) {
             PutPadded(&answer[8], device_.config().vendor, 8);
             PutPadded(&answer[16], device_.config().product, 16);
             PutPadded(&answer[32], options_.revision, 4);
-            return Reply(cbw, data, answer.data(), answer.size(), Be16(cdb + 3));
+            return Reply(cbw, data, answer.data(), answer.size(), GetBe16(cdb + 3));
         }
         case ModeSense6: {
             // Header only: no block descriptors, no pages, write-protected so the host
@@ -166,16 +158,15 @@ CommandOutcome MassStorageTarget::Execute(const Cbw& cbw, uint8_t* data) {
         }
         case ModeSense10: {
             const std::array<uint8_t, 8> answer{0, 6, 0, 0x80, 0, 0, 0, 0};
-            return Reply(cbw, data, answer.data(), answer.size(), Be16(cdb + 7));
+            return Reply(cbw, data, answer.data(), answer.size(), GetBe16(cdb + 7));
         }
         case ReadFormatCapacities: {
             std::array<uint8_t, 12> answer{};
             answer[3] = 8;  // one descriptor
             PutBe32(&answer[4], blocks);
             answer[8] = 0x02;  // formatted medium
-            answer[10] = uint8_t(kBlockSize >> 8);
-            answer[11] = uint8_t(kBlockSize & 0xFF);
-            return Reply(cbw, data, answer.data(), answer.size(), Be16(cdb + 7));
+            PutBe16(&answer[10], uint16_t(kBlockSize));  // the low two bytes of a 24-bit length
+            return Reply(cbw, data, answer.data(), answer.size(), GetBe16(cdb + 7));
         }
         case ReadCapacity10: {
             std::array<uint8_t, 8> answer{};
@@ -188,11 +179,11 @@ CommandOutcome MassStorageTarget::Execute(const Cbw& cbw, uint8_t* data) {
             std::array<uint8_t, 32> answer{};
             PutBe32(&answer[4], blocks - 1);
             PutBe32(&answer[8], kBlockSize);
-            return Reply(cbw, data, answer.data(), answer.size(), Be32(cdb + 10));
+            return Reply(cbw, data, answer.data(), answer.size(), GetBe32(cdb + 10));
         }
         case Read10: {
-            const uint64_t lba = Be32(cdb + 2);
-            const uint64_t count = Be16(cdb + 7);
+            const uint64_t lba = GetBe32(cdb + 2);
+            const uint64_t count = GetBe16(cdb + 7);
             if (lba + count > blocks) return Fail(kIllegalRequest, kLbaOutOfRange);
             const uint64_t bytes = count * kBlockSize;
             CommandOutcome out;

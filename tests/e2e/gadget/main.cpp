@@ -10,11 +10,13 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
-#include "device/gadget/ConfigFs.h"
-#include "device/gadget/FunctionFs.h"
-#include "device/gadget/MassStorageTarget.h"
+#include "base/Parse.h"
 #include "device/sim/SimDevice.h"
+#include "tests/e2e/gadget/ConfigFs.h"
+#include "tests/e2e/gadget/FunctionFs.h"
+#include "tests/e2e/gadget/MassStorageTarget.h"
 
 namespace {
 
@@ -29,19 +31,13 @@ std::string Trimmed(const std::string& s) {
 bool ParseFailOption(const std::string& text, sim::FaultConfig& faults) {
     const auto colon = text.find(':');
     if (colon == std::string::npos) return false;
-    try {
-        std::size_t used = 0;
-        const unsigned long sub = std::stoul(text.substr(0, colon), &used, 0);
-        if (used != colon || sub > 0xFF) return false;
-        const std::string nth = text.substr(colon + 1);
-        const int n = std::stoi(nth, &used, 0);
-        if (used != nth.size() || n < 1) return false;
-        faults.failSubCommand = uint8_t(sub);
-        faults.failNth = n;
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    const std::string_view view(text);
+    const auto sub = ParseInteger<uint8_t>(view.substr(0, colon), NumberBase::DecimalOrHex);
+    const auto n = ParseInteger<int>(view.substr(colon + 1), NumberBase::DecimalOrHex);
+    if (!sub || !n || *n < 1) return false;
+    faults.failSubCommand = *sub;
+    faults.failNth = *n;
+    return true;
 }
 
 }  // namespace

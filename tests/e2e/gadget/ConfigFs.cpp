@@ -1,4 +1,4 @@
-#include "device/gadget/ConfigFs.h"
+#include "tests/e2e/gadget/ConfigFs.h"
 
 #include <sys/mount.h>
 #include <sys/stat.h>

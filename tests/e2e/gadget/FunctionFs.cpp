@@ -1,4 +1,4 @@
-#include "device/gadget/FunctionFs.h"
+#include "tests/e2e/gadget/FunctionFs.h"
 
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/Bytes.h"
+
 namespace brev::gadget {
 
 namespace {
@@ -27,15 +29,13 @@ constexpr std::size_t kChunk = 64 * 1024;
 // Larger data phases are refused; the host stack never asks for this much in one command.
 constexpr uint32_t kMaxDataLength = 16u << 20;
 
-void PutLe16(std::vector<uint8_t>& v, uint16_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
+void AppendLe16(std::vector<uint8_t>& v, uint16_t x) {
+    v.resize(v.size() + 2);
+    PutLe16(v.data() + v.size() - 2, x);
 }
-void PutLe32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-void SetLe32(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
+void AppendLe32(std::vector<uint8_t>& v, uint32_t x) {
+    v.resize(v.size() + 4);
+    PutLe32(v.data() + v.size() - 4, x);
 }
 
 void AddInterface(std::vector<uint8_t>& v) {
@@ -44,7 +44,7 @@ void AddInterface(std::vector<uint8_t>& v) {
 }
 void AddBulkEndpoint(std::vector<uint8_t>& v, uint8_t address, uint16_t maxPacket) {
     v.insert(v.end(), {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, address, USB_ENDPOINT_XFER_BULK});
-    PutLe16(v, maxPacket);
+    AppendLe16(v, maxPacket);
     v.push_back(0);
 }
 void AddCompanion(std::vector<uint8_t>& v) {
@@ -81,12 +81,12 @@ void NoOpHandler(int) {}
 
 std::vector<uint8_t> MassStorageDescriptors() {
     std::vector<uint8_t> v;
-    PutLe32(v, FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
-    PutLe32(v, 0);  // total length, set below
-    PutLe32(v, FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC | FUNCTIONFS_HAS_SS_DESC);
-    PutLe32(v, 3);  // full speed: interface, two endpoints
-    PutLe32(v, 3);  // high speed
-    PutLe32(v, 5);  // super speed: each endpoint with its companion
+    AppendLe32(v, FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
+    AppendLe32(v, 0);  // total length, set below
+    AppendLe32(v, FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC | FUNCTIONFS_HAS_SS_DESC);
+    AppendLe32(v, 3);  // full speed: interface, two endpoints
+    AppendLe32(v, 3);  // high speed
+    AppendLe32(v, 5);  // super speed: each endpoint with its companion
     const uint16_t maxPacket[] = {64, 512, 1024};
     for (int speed = 0; speed < 3; ++speed) {
         AddInterface(v);
@@ -95,20 +95,20 @@ std::vector<uint8_t> MassStorageDescriptors() {
         AddBulkEndpoint(v, 2 | USB_DIR_OUT, maxPacket[speed]);
         if (speed == 2) AddCompanion(v);
     }
-    SetLe32(v, 4, uint32_t(v.size()));
+    PutLe32(v.data() + 4, uint32_t(v.size()));
     return v;
 }
 
 std::vector<uint8_t> MassStorageStrings(const std::string& interfaceName) {
     std::vector<uint8_t> v;
-    PutLe32(v, FUNCTIONFS_STRINGS_MAGIC);
-    PutLe32(v, 0);
-    PutLe32(v, 1);  // strings per language
-    PutLe32(v, 1);  // languages
-    PutLe16(v, 0x0409);
+    AppendLe32(v, FUNCTIONFS_STRINGS_MAGIC);
+    AppendLe32(v, 0);
+    AppendLe32(v, 1);  // strings per language
+    AppendLe32(v, 1);  // languages
+    AppendLe16(v, 0x0409);
     v.insert(v.end(), interfaceName.begin(), interfaceName.end());
     v.push_back(0);
-    SetLe32(v, 4, uint32_t(v.size()));
+    PutLe32(v.data() + 4, uint32_t(v.size()));
     return v;
 }
 
@@ -235,7 +235,7 @@ void FunctionFsService::HandleEp0Events() {
 
 void FunctionFsService::HandleSetup(const uint8_t* setup) {
     const uint8_t requestType = setup[0], request = setup[1];
-    const uint16_t length = uint16_t(setup[6] | setup[7] << 8);
+    const uint16_t length = GetLe16(setup + 6);
     const bool classRequest = (requestType & USB_TYPE_MASK) == USB_TYPE_CLASS;
     std::array<uint8_t, 1> byte{0};
     if (classRequest && request == kGetMaxLun && (requestType & USB_DIR_IN) != 0 && length >= 1) {

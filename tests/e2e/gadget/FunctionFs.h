@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/gadget/MassStorageTarget.h"
+#include "tests/e2e/gadget/MassStorageTarget.h"
 
 namespace brev::gadget {
 
