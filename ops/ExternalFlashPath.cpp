@@ -2,6 +2,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
@@ -49,7 +50,7 @@ int32_t ParseLeadingInt(const std::string& s) {
     return static_cast<int32_t>(value);
 }
 
-void PutLe32Signed(uint8_t* p, int32_t v) { cmd::PutLe32(p, static_cast<uint32_t>(v)); }
+void PutLe32Signed(uint8_t* p, int32_t v) { brev::PutLe32(p, static_cast<uint32_t>(v)); }
 
 }  // namespace
 
@@ -103,7 +104,7 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
 
     uint8_t raw[4] = {};
     if (!device.TransferIn(cmd::LoaderReadFlashIdBlock().data(), sizeof raw, raw)) return false;
-    const uint32_t id = cmd::GetLe32(raw) >> 8;
+    const uint32_t id = brev::GetLe32(raw) >> 8;
     // No part wired, or floating lines.
     if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) return false;
     report.log(text::FillText(text::kExternalFlashId, id));
