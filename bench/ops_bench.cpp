@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "device/CommandSet.h"
 #include "device/sim/SimBus.h"
 #include "device/sim/SimDevice.h"
@@ -240,13 +241,13 @@ private:
         TransferResult Execute(const uint8_t* cdb, DataDirection, uint8_t* data, uint32_t length,
                                uint32_t) override {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            const uint32_t addr = cmd::GetLe32(cdb + 6);
+            const uint32_t addr = brev::GetLe32(cdb + 6);
             if (cdb[1] == cmd::WritePage) crcs_[addr] = Crc16Ccitt(data, length);
             if (cdb[1] == cmd::GetCrc16 && length == 2) {
                 data[0] = static_cast<uint8_t>(crcs_[addr]);
                 data[1] = static_cast<uint8_t>(crcs_[addr] >> 8);
             }
-            if (cdb[1] == cmd::ReadFlashId && length == 4) cmd::PutLe32(data, 0x1640EF);
+            if (cdb[1] == cmd::ReadFlashId && length == 4) brev::PutLe32(data, 0x1640EF);
             return {};
         }
 

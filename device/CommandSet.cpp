@@ -2,25 +2,12 @@
 
 #include <utility>
 
+#include "base/Bytes.h"
 #include "image/Crc16.h"
 
 namespace brev {
 
 namespace cmd {
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 Cdb Block(uint8_t selector, uint8_t sub, uint32_t len, uint32_t addr) {
     Cdb b{};
@@ -71,8 +58,7 @@ Cdb SetKeyBlock(bool set, uint16_t key) {
     Cdb b = Block(0, SetKey);
     b[2] = set ? 1 : 0;
     if (set) {
-        b[3] = static_cast<uint8_t>(key);
-        b[4] = static_cast<uint8_t>(key >> 8);
+        PutLe16(&b[3], key);
     }
     return b;
 }
@@ -86,14 +72,6 @@ Cdb PcStartWriteBlock() { return Block(0, PcStartWrite); }
 Cdb PcStartEraseBlock() { return Block(0, PcStartErase); }
 
 }  // namespace cmd
-
-void CFlashProtocol::BuildWriteBlock(uint8_t* out, uint32_t addr, uint32_t length) const {
-    if (out == nullptr) return;
-    out[0] = static_cast<uint8_t>(0xC0 | (selector & 0x0F));
-    out[1] = cmd::WritePage;
-    cmd::PutLe32(out + 2, length);
-    cmd::PutLe32(out + 6, addr);
-}
 
 CDataLoader::CDataLoader(std::shared_ptr<MassDevice> device, std::shared_ptr<CFlashProtocol> protocol)
     : device_(std::move(device)), protocol_(std::move(protocol)) {}
@@ -144,7 +122,7 @@ CDataLoader2::CDataLoader2(std::shared_ptr<MassDevice> device, std::shared_ptr<C
 namespace {
 
 bool CrcMatches(const uint8_t answer[2], const uint8_t* data, uint32_t length) {
-    return cmd::GetLe16(answer) == Crc16Ccitt(data, static_cast<int64_t>(length));
+    return GetLe16(answer) == Crc16Ccitt(data, static_cast<int64_t>(length));
 }
 
 }  // namespace
@@ -173,7 +151,7 @@ bool EraseWriteVerify(std::shared_ptr<CDataLoader> loader, uint32_t addr, const 
     if (!loader->WritePage(data, addr, length)) return false;
     uint8_t crc[2] = {0, 0};
     if (!loader->GetCrc16(crc, addr, length)) return false;
-    if (expectedCrc) return cmd::GetLe16(crc) == *expectedCrc;
+    if (expectedCrc) return GetLe16(crc) == *expectedCrc;
     return CrcMatches(crc, data, length);
 }
 

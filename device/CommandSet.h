@@ -49,11 +49,6 @@ struct BusParams {
     uint8_t clkDiv = 0, lineMode = 0, chipSelIndirect = 0, chipSelDirect = 0, chipType = 0;
 };
 
-// Little-endian field helpers.
-void PutLe32(uint8_t* p, uint32_t v);
-uint32_t GetLe32(const uint8_t* p);
-uint16_t GetLe16(const uint8_t* p);
-
 // Generic block: byte 0 = 0xC0 | (selector & 0x0F), byte 1 = sub, len at 2, addr at 6.
 Cdb Block(uint8_t selector, uint8_t sub, uint32_t len = 0, uint32_t addr = 0);
 
@@ -88,8 +83,6 @@ inline uint8_t EffectiveClkDiv(uint8_t clkDiv) { return clkDiv == 0 ? 9 : clkDiv
 class CFlashProtocol {
 public:
     uint8_t selector = 0;
-    // Fills byte 0, byte 1 = 0x02, len and addr of a caller's 16-byte block.
-    void BuildWriteBlock(uint8_t* out, uint32_t addr, uint32_t length) const;
 };
 
 class CDataLoader {

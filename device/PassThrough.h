@@ -35,7 +35,7 @@ struct VolumeRef {
 
 enum class TransferStatus {
     Ok,             // delivered, SCSI status GOOD
-    NotOpen,        // no handle: nothing was sent
+    NotOpen,        // no handle (a closed MassDevice): nothing was sent; no backend handle returns it
     NoDevice,       // the device went away
     Timeout,        // no answer within the time-out
     OsError,        // the OS refused or failed the request
@@ -43,12 +43,22 @@ enum class TransferStatus {
     HostError,      // host adapter / driver reported an error
 };
 
+// What one Execute did. `status` says whether the command was delivered; the other fields are
+// zero unless said otherwise.
 struct TransferResult {
     TransferStatus status = TransferStatus::Ok;
-    uint8_t scsiStatus = 0;      // as reported, when delivered
-    int osError = 0;             // errno / GetLastError(), when not delivered
-    uint8_t senseKey = 0;        // from fixed-format sense data, when any
+    uint8_t scsiStatus = 0;  // the device's status byte, when delivered
+    // errno / GetLastError() of the OS call that failed or refused the request; 0 when delivered,
+    // and when the failure came from elsewhere (the host adapter, the simulator's bus).
+    int osError = 0;
+    // From the sense data that came with a non-GOOD status (fixed or descriptor format), when any.
+    uint8_t senseKey = 0;
     uint8_t asc = 0, ascq = 0;
+    // Bytes of the data phase asked for but not moved, in either direction. A delivered result
+    // reports what the OS counted: 0 when the whole length moved, more after a short transfer,
+    // which still has status Ok (whether that is a failure is the caller's decision). A refused
+    // or undelivered request reports its whole length: nothing it may have moved can be relied on.
+    uint32_t residual = 0;
 
     bool ok() const { return status == TransferStatus::Ok; }
     bool delivered() const {
@@ -62,29 +72,55 @@ TransferResult CheckedResult(TransferResult r);
 
 enum class OpenError { None, NotFound, PermissionDenied, Busy, Other };
 
-// One open volume. Used by one thread at a time; closed by destruction.
+// One open volume, closed by destruction: the OS handle is closed exactly once and nothing
+// reaches the device through it afterwards. A handle is used by one thread at a time (it may move
+// between threads); different handles, also of the same volume, may be used at the same time.
+// It does not depend on the backend object that opened it and may outlive it.
+//
+// Once the device is gone (unplugged, or dropped off the bus) the handle stays dead: every
+// Execute fails with NoDevice (or OsError where the OS reports the removal with a code it also
+// uses for other failures) and Identify returns false, also after a device comes back under the
+// same name. Destroy it and open the volume again.
 class IPassThroughHandle {
 public:
     virtual ~IPassThroughHandle() = default;
-    // Identification request (bus type, vendor and product strings). False when it fails.
+    // Identification (bus type, vendor and product strings); sends no command block. On true all
+    // three fields of `out` are set, the strings as the device reports them (padding kept, UTF-8).
+    // False, with `out` untouched, when the identity cannot be read, the device being gone included.
     virtual bool Identify(VolumeIdentity& out) = 0;
-    // One command. `data` may be null when `length` is 0 (direction then is None).
+    // One command: the 16 bytes at `cdb`, then a data phase of `length` bytes in direction `dir`.
+    //  - `length` 0 means no data phase, whatever `dir` says; `data` may then be null.
+    //  - A request that cannot be sent as asked is refused before anything reaches the OS or the
+    //    device: a null `cdb`, or a non-zero `length` with direction None or with null `data`.
+    //    It fails with OsError, `osError` the platform's invalid-argument code (EINVAL;
+    //    ERROR_INVALID_PARAMETER on Windows) and `residual` = `length`.
+    //  - The seam sets no length limit of its own; a length the OS or its adapter will not take
+    //    fails with OsError. The jobs keep every data phase at 64 KiB or less.
+    //  - `timeoutMs` is how long to wait for the whole command (Windows counts whole seconds and
+    //    rounds up; 0 stands for kPassThroughTimeoutMs). Without an answer in time: Timeout, and
+    //    the command may or may not have run; the handle stays open, but the OS may have reset
+    //    the device, so what it was doing cannot be assumed to go on.
+    //  - Data-in: only the first `length - residual` bytes of `data` are the device's; the rest
+    //    is undefined (as is all of it when the result is not Ok).
     virtual TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                                    uint32_t timeoutMs) = 0;
 };
 
-// A platform backend. Thread-safe: jobs on different threads open their own handles.
+// A platform backend. Every method may be called from any thread, also at the same time: jobs on
+// different threads open their own handles.
 class IPassThroughBackend {
 public:
     virtual ~IPassThroughBackend() = default;
     // The volumes to probe at a scan, in scan order (letters B..Z, sd*/sr* by name, sim names).
     virtual std::vector<VolumeRef> ListVolumes() = 0;
-    // Drive-type test done before a volume is opened.
+    // Drive-type test done before a volume is opened; Unknown for a name it does not know.
     virtual DriveType QueryDriveType(const std::string& name, const std::string& path) = 0;
-    // Opens a volume for read and write; null with `err` set on failure.
+    // Opens a volume for read and write; null with `err` (when not null) set on failure, `err`
+    // None on success. A volume that is not there, or no longer, is NotFound.
     virtual std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
                                                             OpenError* err) = 0;
-    // Operator hint for an open failure (e.g. how to fix permissions); empty when none.
+    // Optional: an operator hint for an open failure (e.g. how to fix permissions); empty when
+    // none, which is what a backend without hints returns. Touches no device.
     virtual std::string OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {
         (void)name;
         (void)path;

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
 #include "base/Utf8Path.h"
@@ -47,7 +48,7 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         report.log(text::kReadFlashIdFailed);
         return false;
     }
-    outcome.flashId = cmd::GetLe32(id);
+    outcome.flashId = brev::GetLe32(id);
     report.log(text::FillText(text::kFlashId, *outcome.flashId));
     report.progress(10);
 

@@ -3,8 +3,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "base/Parse.h"
 #include "base/Utf8.h"
+#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/LoaderPath.h"
@@ -17,7 +19,7 @@ namespace {
 constexpr uint32_t kSectorSize = 0x1000;
 constexpr const char* kPorts[] = {"pa", "pb", "pc", "pd"};
 
-void PutLe32Signed(uint8_t* p, int32_t v) { cmd::PutLe32(p, static_cast<uint32_t>(v)); }
+void PutLe32Signed(uint8_t* p, int32_t v) { PutLe32(p, static_cast<uint32_t>(v)); }
 
 }  // namespace
 
@@ -71,7 +73,7 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
 
     uint8_t raw[4] = {};
     if (!device.TransferIn(cmd::LoaderReadFlashIdBlock().data(), sizeof raw, raw)) return false;
-    const uint32_t id = cmd::GetLe32(raw) >> 8;
+    const uint32_t id = brev::GetLe32(raw) >> 8;
     // No part wired, or floating lines.
     if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) return false;
     report.log(text::FillText(text::kExternalFlashId, id));

@@ -12,19 +12,12 @@
 #include "app/CommandLine.h"
 #include "app/Console.h"
 #include "app/ProgramFolder.h"
+#include "base/windows/WideText.h"
 
 namespace brev {
 namespace {
 
-std::string ToUtf8(const wchar_t* text) {
-    if (!text || !*text) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(static_cast<size_t>(size) - 1);
-    return out;
-}
+std::string ToUtf8(const wchar_t* text) { return text ? win::Utf8FromWide(text) : std::string(); }
 
 }  // namespace
 

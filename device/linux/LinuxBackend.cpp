@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/Parse.h"
 #include "device/linux/SgIo.h"
 #include "device/linux/Sysfs.h"
 
@@ -34,16 +35,9 @@ std::string BlockDir(const LinuxSystem& sys, const std::string& name) {
 }
 
 std::optional<int> ReadInt(const std::string& path) {
-    const auto text = sysfs::ReadAttribute(path);
-    if (!text || text->empty()) return std::nullopt;
-    try {
-        std::size_t used = 0;
-        const int value = std::stoi(*text, &used, 0);
-        if (used != text->size()) return std::nullopt;
-        return value;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+    const auto text = sysfs::ReadAttribute(path);  // without its trailing newline
+    if (!text) return std::nullopt;
+    return ParseInteger<int>(*text, NumberBase::DecimalOrHex);
 }
 
 class LinuxHandle : public IPassThroughHandle {
@@ -73,6 +67,7 @@ public:
             TransferResult r;
             r.status = TransferStatus::OsError;
             r.osError = EINVAL;
+            r.residual = length;
             return r;
         }
         std::array<unsigned char, kCdbSize> block{};

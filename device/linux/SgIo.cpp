@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "device/ScsiSense.h"
+
 namespace brev::sgio {
 
 namespace {
@@ -46,10 +48,13 @@ void FillRequest(sg_io_hdr_t& hdr, unsigned char* cdb, DataDirection dir, uint8_
     hdr.cmdp = cdb;
     hdr.mx_sb_len = kSenseSize;
     hdr.sbp = sense;
-    hdr.timeout = timeoutMs;
+    hdr.timeout = timeoutMs != 0 ? timeoutMs : kPassThroughTimeoutMs;
 }
 
-TransferResult Outcome(int rc, int err, const sg_io_hdr_t& hdr) {
+namespace {
+
+// Status, SCSI status, sense and OS error; everything but the residual.
+TransferResult Delivery(int rc, int err, const sg_io_hdr_t& hdr) {
     TransferResult r;
     if (rc < 0) {
         r.status = StatusForErrno(err);
@@ -58,7 +63,7 @@ TransferResult Outcome(int rc, int err, const sg_io_hdr_t& hdr) {
     }
     r.scsiStatus = hdr.status != 0 ? hdr.status : static_cast<uint8_t>(hdr.masked_status << 1);
     if (hdr.sb_len_wr > 0 && hdr.sbp != nullptr) {
-        ParseSense(hdr.sbp, std::min<std::size_t>(hdr.sb_len_wr, hdr.mx_sb_len), r);
+        DecodeSense(hdr.sbp, std::min<std::size_t>(hdr.sb_len_wr, hdr.mx_sb_len), r);
     }
     // The host byte says whether the command reached the device at all.
     switch (hdr.host_status) {
@@ -94,18 +99,17 @@ TransferResult Outcome(int rc, int err, const sg_io_hdr_t& hdr) {
     return r;
 }
 
-void ParseSense(const uint8_t* sense, std::size_t length, TransferResult& out) {
-    if (length < 1) return;
-    const uint8_t code = sense[0] & 0x7f;
-    if (code == 0x70 || code == 0x71) {
-        if (length > 2) out.senseKey = sense[2] & 0x0f;
-        if (length > 12) out.asc = sense[12];
-        if (length > 13) out.ascq = sense[13];
-    } else if (code == 0x72 || code == 0x73) {
-        if (length > 1) out.senseKey = sense[1] & 0x0f;
-        if (length > 2) out.asc = sense[2];
-        if (length > 3) out.ascq = sense[3];
+}  // namespace
+
+TransferResult Outcome(int rc, int err, const sg_io_hdr_t& hdr) {
+    TransferResult r = Delivery(rc, err, hdr);
+    if (!r.delivered()) {
+        r.residual = hdr.dxfer_len;
+    } else if (hdr.resid > 0) {
+        // The kernel counts what the adapter did not move; never report more than was asked.
+        r.residual = std::min<uint32_t>(static_cast<uint32_t>(hdr.resid), hdr.dxfer_len);
     }
+    return r;
 }
 
 }  // namespace brev::sgio

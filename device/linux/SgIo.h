@@ -12,14 +12,13 @@ namespace brev::sgio {
 
 constexpr unsigned char kSenseSize = 32;
 
-// Fills `hdr` for one command; `cdb` and `sense` must outlive the request.
+// Fills `hdr` for one command; `cdb` and `sense` must outlive the request. A time-out of 0 is
+// sent as kPassThroughTimeoutMs.
 void FillRequest(sg_io_hdr_t& hdr, unsigned char* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                  uint32_t timeoutMs, unsigned char* sense);
 
-// The result of a request whose ioctl returned `rc` (`err` is errno when rc < 0).
+// The result of a request whose ioctl returned `rc` (`err` is errno when rc < 0); the residual
+// comes from `resid`.
 TransferResult Outcome(int rc, int err, const sg_io_hdr_t& hdr);
-
-// Sense key, ASC and ASCQ from fixed (0x70/0x71) or descriptor (0x72/0x73) sense data.
-void ParseSense(const uint8_t* sense, std::size_t length, TransferResult& out);
 
 }  // namespace brev::sgio

@@ -1,5 +1,7 @@
 #include "device/sim/SimBus.h"
 
+#include <cerrno>
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
@@ -153,12 +155,27 @@ public:
 
     TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                            uint32_t timeoutMs) override {
+        TransferResult r;
+        r.residual = length;
+        if (cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None))) {
+            // Refused the way an OS refuses it: nothing reaches the device.
+            r.status = TransferStatus::OsError;
+            r.osError = EINVAL;
+            return r;
+        }
         if (!attached()) {
-            TransferResult r;
             r.status = TransferStatus::NoDevice;
             return r;
         }
-        return device_->HandleCommand(cdb, dir, data, length, timeoutMs);
+        if (length == 0) {
+            dir = DataDirection::None;  // no data phase goes on the wire, whatever the direction
+            data = nullptr;
+        }
+        r = device_->HandleCommand(cdb, dir, data, length, timeoutMs != 0 ? timeoutMs : kPassThroughTimeoutMs);
+        // The simulated device moves a data phase in full when it accepts the command, and none
+        // of it otherwise.
+        r.residual = r.ok() ? 0 : length;
+        return r;
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/Bytes.h"
 #include "device/CommandSet.h"
 #include "device/sim/SparseFlash.h"
 #include "device/sim/StandInPrograms.h"
@@ -45,13 +46,6 @@ namespace {
 
 constexpr uint32_t kPage = 256;
 constexpr uint32_t k4K = 0x1000, k32K = 0x8000, k64K = 0x10000;
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 bool InRange(uint64_t addr, uint64_t length, uint64_t size) { return addr <= size && length <= size - addr; }
 
@@ -144,8 +138,8 @@ struct Request {
     uint32_t length;
 
     uint8_t sub() const { return cdb[1]; }
-    uint32_t len() const { return Le32(cdb + 2); }
-    uint32_t addr() const { return Le32(cdb + 6); }
+    uint32_t len() const { return GetLe32(cdb + 2); }
+    uint32_t addr() const { return GetLe32(cdb + 6); }
 
     // No data phase (the host sends these as data-out of length 0).
     bool noData() const { return length == 0 && dir != DataDirection::In; }
@@ -230,7 +224,7 @@ public:
             case cmd::ReadChipVer:
                 if (pc) return InvalidCommand();
                 if (!r_.phase(DataDirection::In, 4) || r_.len() != 4 || r_.addr() != 0) return InvalidField();
-                Put32(r_.data, c_.chipVersion);
+                PutLe32(r_.data, c_.chipVersion);
                 return Good();
             case cmd::SetKey:
                 return pc ? InvalidCommand() : SetKey();
@@ -270,8 +264,7 @@ private:
 
     void AnswerCrc(uint16_t crc) {
         if (s_.faults.crcByteSwap) crc = uint16_t(crc << 8 | crc >> 8);
-        r_.data[0] = uint8_t(crc);
-        r_.data[1] = uint8_t(crc >> 8);
+        PutLe16(r_.data, crc);
     }
 
     TransferResult Flash() {
@@ -311,7 +304,7 @@ private:
         const uint32_t addr = r_.addr(), len = r_.len();
         switch (sub) {
             case cmd::ReadFlashId:
-                Put32(r_.data, c_.norFlashId);
+                PutLe32(r_.data, c_.norFlashId);
                 return Good();
             case cmd::WriteByte:
             case cmd::WritePage:
@@ -361,7 +354,7 @@ private:
         if (!r_.noData() || set > 1 || !Zero(r_.cdb, 5, 10)) return InvalidField();
         if (set == 0 && !Zero(r_.cdb, 3, 5)) return InvalidField();
         s_.keySet = set == 1;
-        s_.key = set == 1 ? uint16_t(r_.cdb[3] | r_.cdb[4] << 8) : 0;
+        s_.key = set == 1 ? GetLe16(r_.cdb + 3) : 0;
         return Good();
     }
 
@@ -391,7 +384,7 @@ private:
         if (offset < standin::kSpiLoaderEntryOffset) return InvalidField();
         const uint8_t* pins = s_.ram.data() + offset - standin::kSpiLoaderEntryOffset;
         for (int i = 0; i < 4; ++i)
-            s_.loaderPins[i] = {int32_t(Le32(pins + 8 * i)), int32_t(Le32(pins + 8 * i + 4))};
+            s_.loaderPins[i] = {int32_t(GetLe32(pins + 8 * i)), int32_t(GetLe32(pins + 8 * i + 4))};
         s_.loaderRunning = true;
         s_.exReachable = s_.loaderPins == c_.exFlashWiring;
         return Good();
@@ -427,7 +420,7 @@ private:
         const bool wired = s_.exReachable;
         switch (sub) {
             case cmd::LoaderReadFlashId:
-                Put32(r_.data, wired ? (c_.exFlashId & 0xFFFFFFu) << 8 | kLoaderIdLowByte : 0xFFFFFFFFu);
+                PutLe32(r_.data, wired ? (c_.exFlashId & 0xFFFFFFu) << 8 | kLoaderIdLowByte : 0xFFFFFFFFu);
                 return Good();
             case cmd::LoaderErase4K:
                 if (addr >= ex.size()) return OutOfRange();

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/Bytes.h"
 #include "device/CommandSet.h"
 #include "device/sim/SimDevice.h"
 #include "image/Crc16.h"
@@ -16,28 +17,16 @@ namespace {
 constexpr char kMagic[6] = {'B', 'R', 'V', 'S', 'I', 'M'};
 constexpr uint8_t kVersion = 1;
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
 // Marker and body of a program linked at `entry`; the body is readable filler text.
 std::vector<uint8_t> EntryCode(Kind kind, uint32_t entry, std::size_t bodyLength, const std::string& text) {
     std::vector<uint8_t> out(kMarkerSize + bodyLength, 0);
     std::memcpy(out.data(), kMagic, sizeof kMagic);
     out[6] = static_cast<uint8_t>(kind);
     out[7] = kVersion;
-    Put32(&out[8], entry);
-    Put16(&out[12], uint16_t(bodyLength));
+    PutLe32(&out[8], entry);
+    PutLe16(&out[12], uint16_t(bodyLength));
     for (std::size_t i = 0; i < bodyLength; ++i) out[kMarkerSize + i] = uint8_t(text[i % text.size()]);
-    Put16(&out[14], Crc16Ccitt(out.data() + kMarkerSize, int64_t(bodyLength)));
+    PutLe16(&out[14], Crc16Ccitt(out.data() + kMarkerSize, int64_t(bodyLength)));
     return out;
 }
 
@@ -51,10 +40,10 @@ std::optional<Kind> Recognise(const uint8_t* mem, std::size_t avail, uint32_t en
     if (mem == nullptr || avail < kMarkerSize || std::memcmp(mem, kMagic, sizeof kMagic) != 0) return {};
     const auto kind = static_cast<Kind>(mem[6]);
     if ((kind != Kind::SpiLoader && kind != Kind::Reset) || mem[7] != kVersion) return {};
-    if (Le32(mem + 8) != entryAddr) return {};
-    const std::size_t bodyLength = Le16(mem + 12);
+    if (GetLe32(mem + 8) != entryAddr) return {};
+    const std::size_t bodyLength = GetLe16(mem + 12);
     if (avail - kMarkerSize < bodyLength) return {};
-    if (Crc16Ccitt(mem + kMarkerSize, int64_t(bodyLength)) != Le16(mem + 14)) return {};
+    if (Crc16Ccitt(mem + kMarkerSize, int64_t(bodyLength)) != GetLe16(mem + 14)) return {};
     return kind;
 }
 
@@ -64,7 +53,7 @@ std::vector<uint8_t> StandInSpiLoader() {
     using namespace standin;
     std::vector<uint8_t> program(kSpiLoaderEntryOffset, 0);
     const int32_t pins[8] = {1, 5, 1, 6, 1, 7, 1, 8};  // PB5 CS, PB6 CLK, PB7 MOSI, PB8 MISO
-    for (int i = 0; i < 8; ++i) Put32(&program[4 * i], uint32_t(pins[i]));
+    for (int i = 0; i < 8; ++i) PutLe32(&program[4 * i], uint32_t(pins[i]));
     PutText(program, kPinBlockSize, "BRVSIM SPI loader (simulator)");
     const auto code =
         EntryCode(Kind::SpiLoader, cmd::kSpiLoaderExecAddr & ~1u, 512 - kSpiLoaderEntryOffset - kMarkerSize,

@@ -18,27 +18,12 @@ ScsiPassThroughRequest BuildPassThroughRequest(const uint8_t* cdb, DataDirection
     req.sptd.DataIn = dir == DataDirection::In ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
     req.sptd.DataTransferLength = hasData ? length : 0;
     // The driver counts whole seconds; never round a short time-out down to "no time-out".
+    if (timeoutMs == 0) timeoutMs = kPassThroughTimeoutMs;
     req.sptd.TimeOutValue = std::max<uint32_t>(1, timeoutMs / 1000 + (timeoutMs % 1000 != 0 ? 1 : 0));
     req.sptd.DataBuffer = hasData ? data : nullptr;
     req.sptd.SenseInfoOffset = offsetof(ScsiPassThroughRequest, sense);
     std::memcpy(req.sptd.Cdb, cdb, kCdbSize);
     return req;
-}
-
-void ReadSense(const uint8_t* sense, std::size_t size, TransferResult& result) {
-    if (size == 0) return;
-    const uint8_t code = sense[0] & 0x7F;
-    if ((code == 0x70 || code == 0x71) && size >= 3) {
-        result.senseKey = sense[2] & 0x0F;
-        if (size >= 14) {
-            result.asc = sense[12];
-            result.ascq = sense[13];
-        }
-    } else if ((code == 0x72 || code == 0x73) && size >= 4) {
-        result.senseKey = sense[1] & 0x0F;
-        result.asc = sense[2];
-        result.ascq = sense[3];
-    }
 }
 
 }  // namespace brev

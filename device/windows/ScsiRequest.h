@@ -39,11 +39,9 @@ constexpr UCHAR kScsiTargetId = 1;
 constexpr UCHAR kSenseInfoLength = 26;
 
 // The block for one command: every byte zero except the fields a transfer sets. With no
-// data phase (direction None or length 0) the length is 0 and the buffer null.
+// data phase (direction None or length 0) the length is 0 and the buffer null. A time-out of
+// 0 is sent as kPassThroughTimeoutMs.
 ScsiPassThroughRequest BuildPassThroughRequest(const uint8_t* cdb, DataDirection dir, void* data,
                                                uint32_t length, uint32_t timeoutMs);
-
-// Sense key, ASC and ASCQ from fixed or descriptor format sense data; left 0 when there is none.
-void ReadSense(const uint8_t* sense, std::size_t size, TransferResult& result);
 
 }  // namespace brev

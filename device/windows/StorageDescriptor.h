@@ -18,7 +18,4 @@ constexpr std::size_t kDeviceDescriptorSize = 551;
 // code page to UTF-8 and not trimmed.
 VolumeIdentity ParseDeviceDescriptor(const uint8_t* buffer, std::size_t size);
 
-// Text in the system ANSI code page as UTF-8; empty when the conversion fails.
-std::string AnsiToUtf8(const char* text, std::size_t length);
-
 }  // namespace brev

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/windows/WideText.h"
+#include "device/ScsiSense.h"
 #include "device/windows/ScsiRequest.h"
 #include "device/windows/StorageDescriptor.h"
 
@@ -49,15 +51,6 @@ OpenError OpenErrorFromError(DWORD e) {
     return OpenError::Other;
 }
 
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
 class WindowsVolumeHandle : public IPassThroughHandle {
 public:
     WindowsVolumeHandle(std::shared_ptr<const WindowsSystem> sys, HANDLE h)
@@ -84,11 +77,13 @@ public:
     TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                            uint32_t timeoutMs) override {
         TransferResult r;
+        r.residual = length;  // until the driver says how much moved
         if (!handle_.valid()) {
             r.status = TransferStatus::NotOpen;
             return r;
         }
-        if (cdb == nullptr || (dir != DataDirection::None && length > 0 && data == nullptr)) {
+        if (cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None))) {
+            // A data phase needs a buffer and a direction; refuse rather than send a mismatched request.
             r.status = TransferStatus::OsError;
             r.osError = ERROR_INVALID_PARAMETER;
             return r;
@@ -102,12 +97,16 @@ public:
             r.osError = static_cast<int>(e);
             return r;
         }
-        // Delivered; a status other than GOOD means the device refused the command.
+        // Delivered: the driver leaves in DataTransferLength how many bytes actually moved.
+        r.status = TransferStatus::Ok;
+        const uint32_t moved = req.sptd.DataTransferLength;
+        r.residual = moved < length ? length - moved : 0;
+        // A status other than GOOD means the device refused the command.
         r.scsiStatus = req.sptd.ScsiStatus;
         if (r.scsiStatus != 0) {
             r.status = TransferStatus::CheckCondition;
             const std::size_t senseLength = std::min<std::size_t>(req.sptd.SenseInfoLength, kSenseInfoLength);
-            ReadSense(req.sense, senseLength, r);
+            DecodeSense(req.sense, senseLength, r);
         }
         return r;
     }
@@ -163,7 +162,7 @@ std::unique_ptr<IPassThroughHandle> WindowsBackend::OpenVolume(const std::string
     (void)name;
     OpenError result = OpenError::None;
     std::unique_ptr<IPassThroughHandle> handle;
-    const std::wstring widePath = Widen(path);
+    const std::wstring widePath = win::WideFromUtf8(path);
     if (widePath.empty()) {
         result = OpenError::NotFound;
     } else {

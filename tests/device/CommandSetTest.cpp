@@ -70,12 +70,8 @@ TEST(CommandBlocks, EveryCommandHasItsExactBytes) {
     };
     for (const auto& c : cases) EXPECT_EQ(Hex(c.block), Compact(c.expected)) << c.what;
 
-    uint8_t out[16];
-    std::fill(std::begin(out), std::end(out), 0);
     CFlashProtocol protocol;
-    protocol.BuildWriteBlock(out, 0x00ABCDEF, 0x12345678);
-    Cdb built;
-    std::copy(std::begin(out), std::end(out), built.begin());
+    const Cdb built = cmd::Block(protocol.selector, cmd::WritePage, 0x12345678, 0x00ABCDEF);
     EXPECT_EQ(Hex(built), Compact("C0 02 78 56 34 12 EF CD AB 00 00 00 00 00 00 00"));
 }
 

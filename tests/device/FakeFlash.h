@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "image/Crc16.h"
 #include "tests/device/FakeBackend.h"
 
@@ -17,8 +18,8 @@ struct FakeFlash {
 
     Handler handler() {
         return [this](const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length) {
-            const uint32_t len = cmd::GetLe32(cdb + 2);
-            const uint32_t addr = cmd::GetLe32(cdb + 6);
+            const uint32_t len = brev::GetLe32(cdb + 2);
+            const uint32_t addr = brev::GetLe32(cdb + 6);
             auto inRange = [&](uint32_t a, uint32_t n) { return uint64_t{a} + n <= mem.size(); };
             switch (cdb[1]) {
                 case cmd::Erase4K:

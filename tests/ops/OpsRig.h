@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "device/CommandSet.h"
 #include "device/Tracing.h"
 #include "device/sim/SimBus.h"
@@ -157,8 +158,8 @@ struct TraceEntry {
     uint32_t length = 0;
     bool ok = false;
     uint8_t sub() const { return cdb.at(1); }
-    uint32_t len() const { return cmd::GetLe32(cdb.data() + 2); }
-    uint32_t addr() const { return cmd::GetLe32(cdb.data() + 6); }
+    uint32_t len() const { return brev::GetLe32(cdb.data() + 2); }
+    uint32_t addr() const { return brev::GetLe32(cdb.data() + 6); }
 };
 
 inline TraceEntry ParseTrace(const std::string& line) {

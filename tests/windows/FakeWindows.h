@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct FakeWindows {
     DWORD ioError = 0;  // nonzero: the call fails with it
     UCHAR scsiStatus = 0;
     std::vector<uint8_t> sense;
+    // When set: the bytes a data-in phase brings, and DataTransferLength comes back as the count
+    // moved (at most what was asked). Unset: the block's length is left as sent.
+    std::optional<std::vector<uint8_t>> moved;
     std::vector<uint8_t> request;  // the block as it was sent
     bool sameBuffer = false;
     int passThroughCalls = 0;
@@ -95,6 +99,14 @@ struct FakeWindows {
             uint32_t senseOffset = 0;
             std::memcpy(&senseOffset, outBytes + (sizeof(void*) == 8 ? 32 : 24), 4);
             if (!sense.empty()) std::memcpy(outBytes + senseOffset, sense.data(), sense.size());
+            if (moved) {
+                SCSI_PASS_THROUGH_DIRECT sptd;
+                std::memcpy(&sptd, outBytes, sizeof sptd);
+                const auto n = static_cast<ULONG>(std::min<std::size_t>(moved->size(), sptd.DataTransferLength));
+                if (sptd.DataIn == SCSI_IOCTL_DATA_IN && n > 0) std::memcpy(sptd.DataBuffer, moved->data(), n);
+                sptd.DataTransferLength = n;
+                std::memcpy(outBytes, &sptd, sizeof sptd);
+            }
             *returned = outSize;
             return TRUE;
         };

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/windows/WideText.h"
 #include "device/MassDevice.h"
 #include "device/windows/StorageDescriptor.h"
 #include "device/windows/WindowsBackend.h"
@@ -84,7 +85,11 @@ TEST(WindowsIdentify, ParsesBusAndUntrimmedStringsFromTheDescriptor) {
 TEST(WindowsIdentify, ConvertsFromTheAnsiCodePage) {
     if (::GetACP() != 1252) GTEST_SKIP() << "needs code page 1252, this system uses " << ::GetACP();
     const std::string latin1 = "Caf\xE9";
-    EXPECT_EQ(AnsiToUtf8(latin1.data(), latin1.size()), "Caf\xC3\xA9");
+    EXPECT_EQ(win::Utf8FromAnsi(latin1), "Caf\xC3\xA9");
+    const auto descriptor = test::Descriptor(7, 100, latin1, 200, "Ol\xE9");
+    const VolumeIdentity id = ParseDeviceDescriptor(descriptor.data(), descriptor.size());
+    EXPECT_EQ(id.vendor, "Caf\xC3\xA9");
+    EXPECT_EQ(id.product, "Ol\xC3\xA9");
 }
 
 struct OpenCase {

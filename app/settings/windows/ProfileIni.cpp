@@ -9,31 +9,14 @@
 #include <vector>
 
 #include "app/settings/SettingsStore.h"
+#include "base/windows/WideText.h"
 
 namespace brev {
 namespace {
 
-std::wstring Widen(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
+std::wstring Widen(std::string_view utf8) { return win::WideFromUtf8(utf8); }
 
-std::string Narrow(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
+std::string Narrow(std::wstring_view text) { return win::Utf8FromWide(text); }
 
 bool CreateUnicodeIniFile(const std::wstring& path) {
     HANDLE h =
