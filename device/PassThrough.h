@@ -84,9 +84,10 @@ enum class OpenError { None, NotFound, PermissionDenied, Busy, Other };
 class IPassThroughHandle {
 public:
     virtual ~IPassThroughHandle() = default;
-    // Identification (bus type, vendor and product strings); sends no command block. On true all
-    // three fields of `out` are set, the strings as the device reports them (padding kept, UTF-8).
-    // False, with `out` untouched, when the identity cannot be read, the device being gone included.
+    // Identification (bus type, vendor and product strings), not through Execute. On true all
+    // three fields of `out` are set, the strings as the OS reports them: UTF-8, padding kept
+    // (Windows reads "(NULL)" for a string the device leaves out). False, with `out` untouched,
+    // when the identity cannot be read, the device being gone included.
     virtual bool Identify(VolumeIdentity& out) = 0;
     // One command: the 16 bytes at `cdb`, then a data phase of `length` bytes in direction `dir`.
     //  - `length` 0 means no data phase, whatever `dir` says; `data` may then be null.
@@ -113,7 +114,8 @@ public:
     virtual ~IPassThroughBackend() = default;
     // The volumes to probe at a scan, in scan order (letters B..Z, sd*/sr* by name, sim names).
     virtual std::vector<VolumeRef> ListVolumes() = 0;
-    // Drive-type test done before a volume is opened; Unknown for a name it does not know.
+    // Drive-type test done before a volume is opened. A name that is not there is neither
+    // Removable nor CdRom, so it is never opened.
     virtual DriveType QueryDriveType(const std::string& name, const std::string& path) = 0;
     // Opens a volume for read and write; null with `err` (when not null) set on failure, `err`
     // None on success. A volume that is not there, or no longer, is NotFound.

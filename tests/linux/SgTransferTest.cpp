@@ -74,6 +74,12 @@ TEST_F(SgTransfer, RequestFieldsForEachDirection) {
     EXPECT_EQ(inBuf, (std::array<uint8_t, 8>{9, 8, 7, 6, 5, 4, 3, 2}));
 }
 
+TEST_F(SgTransfer, NoTimeOutGivenIsSentAsTheDefault) {
+    // SG_IO would read 0 as the kernel's own default, which no other backend shares.
+    ASSERT_TRUE(handle_->Execute(cdb_.data(), DataDirection::None, nullptr, 0, 0).ok());
+    EXPECT_EQ(calls_.requests.at(0).hdr.timeout, kPassThroughTimeoutMs);
+}
+
 TEST_F(SgTransfer, DataOutSendsTheCallersBytes) {
     std::array<uint8_t, 5> outBuf{1, 2, 3, 4, 5};
     ASSERT_TRUE(Run(DataDirection::Out, outBuf.data(), 5).ok());

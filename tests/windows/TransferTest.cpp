@@ -57,6 +57,7 @@ TEST(WindowsTransfer, RequestBlockIsZeroExceptTheFieldsOfTheTable) {
         {"no data", DataDirection::None, 0, false, kPassThroughTimeoutMs, 0, 0, 10},
         {"out, length 0, null buffer", DataDirection::Out, 0, false, kPassThroughTimeoutMs, 0, 0, 10},
         {"sub-second time-out", DataDirection::In, 8, true, 500, 1, 8, 1},
+        {"no time-out given", DataDirection::In, 8, true, 0, 1, 8, 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
