@@ -70,7 +70,7 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
                       const StartRequest& request);
 // UI thread: starts the random-data test on `device`; it needs no image, so nothing is checked first.
 bool StartRandomTest(const JobEnvironment& env, const PresentDevice& device, int eraseUse4K);
-// Body of a download job's thread: dispatches to its path, then reports JobFinished.
+// A download job on the caller's own thread: dispatches to its path, then reports JobFinished.
 void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job);
 
 // UI thread: starts a read-back of the first MiB into programFolder/read.bin (or `output`).
