@@ -7,7 +7,7 @@ ifdef CI
 WERROR := -DBREVLOAD_WERROR=ON
 endif
 
-.PHONY: all deps build test asan bench demo gui e2e windows clean
+.PHONY: all deps build test asan bench demo gui e2e windows format format-check clean
 
 all: build
 
@@ -48,6 +48,14 @@ windows:
 # The Linux backend against a real kernel USB stack in a QEMU guest.
 e2e:
 	scripts/e2e
+
+# Every C++ file in the style of .clang-format (Debian's clang-format 14).
+FORMAT_FILES = git ls-files -z '*.cpp' '*.h'
+format: deps
+	$(FORMAT_FILES) | xargs -0 clang-format -i
+
+format-check: deps
+	$(FORMAT_FILES) | xargs -0 clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) build-windows

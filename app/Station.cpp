@@ -130,23 +130,17 @@ void Station::report(const std::string& text) {
 }
 
 std::vector<PresentDevice> Station::Scan() {
+    CMutilMassStorage scanner(backend_, productPatterns_, vendorPatterns_);
     std::vector<PresentDevice> found;
-    for (const VolumeRef& volume : backend_->ListVolumes()) {
-        if (auto device = Probe(volume)) found.push_back(std::move(*device));
-    }
+    scanner.GetDevices(found);
+    for (const std::string& problem : scanner.permissionProblems()) report(problem);
     return found;
 }
 
 std::optional<PresentDevice> Station::Probe(const VolumeRef& volume) {
     MassDevice device(backend_, volume.path, volume.name, vendorPatterns_, productPatterns_);
     if (device.Open() == 0) {
-        // A device we may not open looks exactly like no device; say so instead of staying silent.
-        if (device.lastOpenError() == OpenError::PermissionDenied) {
-            std::string text = "cannot open " + volume.name + " (" + volume.path + "): permission denied.";
-            const std::string hint = device.openErrorHint();
-            if (!hint.empty()) text += " " + hint;
-            report(text);
-        }
+        if (const std::string problem = device.permissionProblem(); !problem.empty()) report(problem);
         return std::nullopt;
     }
     PresentDevice found{volume.name, volume.path, device.GetProductId()};

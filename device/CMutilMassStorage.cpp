@@ -20,12 +20,8 @@ int CMutilMassStorage::Scan() {
         if (device.Open() == 1) {
             devices_.push_back(PresentDevice{volume.name, volume.path, device.GetProductId()});
             device.Close();
-        } else if (device.lastOpenError() == OpenError::PermissionDenied) {
-            // A device we may not open looks exactly like no device; say so instead of staying silent.
-            std::string text = "Cannot open " + volume.name + " (" + volume.path + "): permission denied.";
-            const std::string hint = device.openErrorHint();
-            if (!hint.empty()) text += " " + hint;
-            permissionProblems_.push_back(std::move(text));
+        } else if (std::string problem = device.permissionProblem(); !problem.empty()) {
+            permissionProblems_.push_back(std::move(problem));
         }
     }
     return 0;

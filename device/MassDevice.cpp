@@ -66,6 +66,14 @@ void MassDevice::Close() {
     handle_.reset();
 }
 
+std::string MassDevice::permissionProblem() const {
+    if (lastOpenError_ != OpenError::PermissionDenied) return {};
+    std::string text = "cannot open " + name_ + " (" + devicePath_ + "): permission denied.";
+    const std::string hint = openErrorHint();
+    if (!hint.empty()) text += " " + hint;
+    return text;
+}
+
 std::string MassDevice::openErrorHint() const {
     if (lastOpenError_ == OpenError::None || !backend_) return {};
     return backend_->OpenErrorHint(name_, devicePath_, lastOpenError_);

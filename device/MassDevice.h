@@ -44,6 +44,9 @@ public:
     // Why the last Open() could not open the volume; None when it opened, or was no candidate or no match.
     OpenError lastOpenError() const { return lastOpenError_; }
     std::string openErrorHint() const;
+    // After a failed Open(): the operator's text when the device exists but may not be opened
+    // (it would otherwise look exactly like no device); empty for every other failure.
+    std::string permissionProblem() const;
 
 private:
     bool transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length);

@@ -19,6 +19,7 @@
 #include "app/settings/SettingsFile.h"
 #include "base/Parse.h"
 #include "base/Utf8Path.h"
+#include "device/CommandSet.h"
 #include "image/ImageChecker.h"
 #include "ops/Texts.h"
 #include "ui/NativeDeviceEvents.h"
@@ -134,7 +135,7 @@ const std::vector<CMainWnd::Route>& CMainWnd::Routes() {
         {"click", "btnRead", [](CMainWnd& w, QWidget*) { w.events_.TestRead.Raise(); }},
         {"click", "btnFastRead", [](CMainWnd& w, QWidget*) { w.events_.TestFastRead.Raise(); }},
         {"click", "btnCloseDev", [](CMainWnd& w, QWidget*) { w.events_.TestCloseDevice.Raise(); }},
-        {"click", "btnEnEncrype", [](CMainWnd& w, QWidget*) { w.events_.TestSetKey.Raise(1, 0x7B2D); }},
+        {"click", "btnEnEncrype", [](CMainWnd& w, QWidget*) { w.events_.TestSetKey.Raise(1, cmd::kDeviceKey); }},
         {"click", "btnDisEncrype", [](CMainWnd& w, QWidget*) { w.events_.TestSetKey.Raise(0, 0); }},
         {"click", "opTestZone",
          [](CMainWnd& w, QWidget*) {
@@ -189,25 +190,24 @@ bool CMainWnd::Create() {
                                   [this](const QString& type, QWidget* sender) { notify(type, sender); });
     setFixedSize(windowInfo_.size);
 
-    // 1. Taskbar progress (needs the native window).
+    // The taskbar button exists only once the native window does.
     taskbarProgress_ = options_.taskbar(this);
 
-    // 2, 3. The command line, parsed by the controller; console mode is raised now.
+    // Console mode must reach the controller before the start-up scan it serves.
     const CommandLine& cmd = options_.commandLine;
     consoleMode_ = cmd.consoleMode;
     showReadButton_ = cmd.showReadButton;
     if (consoleMode_) events_.ConsoleDownload.Raise(cmd.filePath);
 
-    // 4. Settings (8 and 9 read from the same file).
+    // One read of the settings file feeds the shared settings and the window's own fields.
     SharedSettings& shared = *options_.settings;
     WindowSettings saved;
     LoadSettings(options_.settingsFile, shared, saved);
 
-    // 5. Title and icon.
     setWindowTitle("Brevantis Brevload");
     setWindowIcon(QIcon(QString(kSkinRoot) + "imgs/logo.png"));
 
-    // 6. Control references.
+    // A layout without these controls cannot be driven; refuse it rather than crash later.
     deviceZone_ = FindControl<SkinContainer>(this, "deviceZone");
     btnAutoDownload_ = FindControl<SkinButton>(this, "btnAutoDownload");
     btnSystemResetWhenFinisg_ = FindControl<SkinButton>(this, "btnSystemResetWhenFinisg");
@@ -226,11 +226,10 @@ bool CMainWnd::Create() {
         return false;
     }
 
-    // 8. External flash: the click action flips the negated value back and lines the controls up.
+    // The click action flips the negated value back and lines the dependent controls up.
     exFlash_ = saved.exFlash ? 0 : 1;
     onExFlashClick();
 
-    // 9. Pin names.
     edCS_->setText(FromUtf8(saved.cs));
     edCLK_->setText(FromUtf8(saved.clk));
     edSI_->setText(FromUtf8(saved.si));
@@ -254,16 +253,16 @@ bool CMainWnd::Create() {
         if (opt == "--test-zone")
             if (QWidget* row = FindControl<QWidget>(this, "testZoneSwitch")) row->setVisible(true);
 
-    // 11. File field.
+    // In console mode the field shows the file the command line names.
     edFile_->setText(consoleMode_ ? FromUtf8(cmd.filePath) : FromUtf8(shared.downloadFilePath()));
 
-    // 12. Flags into the window and onto their buttons.
     resetAfterDownloadFlag_ = shared.resetAfterDownloadFlag.load() ? 1 : 0;
     showCheck(btnSystemResetWhenFinisg_, resetAfterDownloadFlag_);
     autoDownloadFlag_ = shared.autoDownloadFlag.load() ? 1 : 0;
     showCheck(btnAutoDownload_, autoDownloadFlag_);
 
-    // 13. A saved file that is gone or unreadable is dropped, silently.
+    // A saved file that is gone or unreadable is dropped silently: automatic downloads of a
+    // missing file would only fail row after row.
     if (CheckFileAccess(shared.downloadFilePath()) != FileAccess::Readable) {
         autoDownloadFlag_ = 0;
         shared.autoDownloadFlag = 0;
@@ -272,7 +271,6 @@ bool CMainWnd::Create() {
         showCheck(btnAutoDownload_, false);
     }
 
-    // 14. Show, centred.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), windowInfo_.size);
         frame.moveCenter(screen->availableGeometry().center());

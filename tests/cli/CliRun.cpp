@@ -14,14 +14,6 @@
 namespace brev::clitest {
 namespace {
 
-std::string Slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary | std::ios::ate);
-    if (!in) return {};
-    std::string text(static_cast<size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    return text;
-}
 
 // In the child: working directory, environment, then the tool.
 [[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
@@ -57,8 +49,8 @@ RunResult CliFolder::Run(const std::vector<std::string>& args) const {
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return r;
     r.exitCode = ExitCodeOf(status);
-    r.out = Slurp(outFile);
-    r.err = Slurp(errFile);
+    r.out = test::ReadText(outFile);
+    r.err = test::ReadText(errFile);
     return r;
 }
 
@@ -102,23 +94,6 @@ int Finish(pid_t pid, int fd, std::string& out) {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1;
     return ExitCodeOf(status);
-}
-
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& file) {
-    const std::string s = Slurp(file);
-    return {s.begin(), s.end()};
-}
-
-void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> SomeData(size_t size, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::vector<uint8_t> data(size);
-    for (auto& b : data) b = static_cast<uint8_t>(gen());
-    return data;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

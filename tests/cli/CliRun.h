@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Pattern.h"
 #include "tests/support/TempDir.h"
 
 namespace brev::clitest {
@@ -42,9 +43,9 @@ bool ReadUntil(int fd, const std::string& needle, std::string& out, std::chrono:
 // Reads the rest of `fd` into `out`, waits for `pid` and returns its exit code (-1 on a signal).
 int Finish(pid_t pid, int fd, std::string& out);
 
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);
-void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> SomeData(size_t size, uint32_t seed);
+using test::ReadBytes;
+using test::WriteBytes;
+inline std::vector<uint8_t> SomeData(size_t size, uint32_t seed) { return test::Pattern(size, seed); }
 std::vector<std::string> Lines(const std::string& text);
 
 // True when `line` is exactly one JSON value in valid UTF-8.

@@ -7,6 +7,7 @@
 #include "device/MassDevice.h"
 #include "device/Tracing.h"
 #include "tests/device/FakeBackend.h"
+#include "tests/support/TempDir.h"
 
 namespace brev {
 namespace {
@@ -24,15 +25,6 @@ TEST(TraceLine, Format) {
               "sim0 out C08200100000EFCDAB00000000000000 65536 fail");
 }
 
-std::filesystem::path TempFile(const std::string& leaf) {
-    const auto dir =
-        std::filesystem::temp_directory_path() /
-        ("brev-device-tests-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-    return dir / leaf;
-}
-
 std::vector<std::string> ReadLines(const std::filesystem::path& file) {
     std::ifstream in(file);
     std::vector<std::string> lines;
@@ -41,7 +33,8 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file) {
 }
 
 TEST(TraceSink, FileIsWrittenLineByLineAndAppended) {
-    const auto file = TempFile("trace.txt");
+    const test::TempDir dir("brev-device");
+    const auto file = dir / "trace.txt";
     std::filesystem::remove(file);
     {
         TraceSink sink(file);

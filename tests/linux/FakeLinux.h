@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/linux/LinuxBackend.h"
+#include "tests/support/TempDir.h"
 
 namespace brev::test {
 
@@ -33,17 +34,10 @@ struct FakeDisk {
 class FakeSysfs {
 public:
     FakeSysfs() {
-        std::random_device rd;
-        root_ = fs::temp_directory_path() /
-                ("brev-linux-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
         fs::create_directories(root_ / "sys/block");
         fs::create_directories(root_ / "sys/bus/usb");
         fs::create_directories(root_ / "sys/bus/pci");
         fs::create_directories(root_ / "run");
-    }
-    ~FakeSysfs() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     FakeSysfs(const FakeSysfs&) = delete;
     FakeSysfs& operator=(const FakeSysfs&) = delete;
@@ -133,7 +127,8 @@ private:
         fs::create_directory_symlink(fs::relative(target, link.parent_path()), link);
     }
 
-    fs::path root_;
+    test::TempDir dir_{"brev-linux"};
+    fs::path root_ = dir_.path();
     int next_ = 0;
     std::map<std::string, fs::path> devices_;
 };

@@ -7,16 +7,17 @@
 #include <optional>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "device/CommandSet.h"
 #include "device/sim/SimDevice.h"
+#include "tests/support/Pattern.h"
 
 namespace brev::sim::test {
 
 using Block = std::array<uint8_t, kCdbSize>;
 
-inline void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
+// The wire format is little-endian; packing is the one thing shared with the host code.
+inline void Put32(uint8_t* p, uint32_t v) { PutLe32(p, v); }
 
 inline Block MakeCdb(uint8_t sub, uint32_t len = 0, uint32_t addr = 0) {
     Block b{};
@@ -27,14 +28,7 @@ inline Block MakeCdb(uint8_t sub, uint32_t len = 0, uint32_t addr = 0) {
     return b;
 }
 
-inline std::vector<uint8_t> Pattern(std::size_t n, uint32_t seed) {
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) {
-        seed = seed * 1103515245u + 12345u;
-        b = uint8_t(seed >> 16);
-    }
-    return v;
-}
+using brev::test::Pattern;
 
 struct Host {
     SimDevice& dev;
