@@ -75,16 +75,19 @@ bool ParseSimFault(const std::string& faultText, std::string& device, sim::Fault
         if (kind == "drop") faults.dropAfterCommands = n;
         if (kind == "timeout") faults.timeoutNth = n;
     } else {
-        error = "--sim-fault " + faultText + ": unknown kind '" + kind + "' (fail, crc-swap, flip, drop, timeout)";
+        error = "--sim-fault " + faultText + ": unknown kind '" + kind +
+                "' (fail, crc-swap, flip, drop, timeout)";
         return false;
     }
     return true;
 }
 
-std::shared_ptr<sim::SimDevice> SimFleet::makeDevice(bool pcMode, int index, const sim::FaultConfig& faults) const {
+std::shared_ptr<sim::SimDevice> SimFleet::makeDevice(bool pcMode, int index,
+                                                     const sim::FaultConfig& faults) const {
     sim::SimDeviceConfig config = pcMode ? sim::SimDeviceConfig::PcMode() : sim::SimDeviceConfig{};
     if (options_.realistic) {
-        config.timing = sim::TimingProfile::Realistic(options_.timeScale * (1.0 + options_.slowerPerDevice * index));
+        config.timing =
+            sim::TimingProfile::Realistic(options_.timeScale * (1.0 + options_.slowerPerDevice * index));
     } else {
         config.timing = sim::TimingProfile::Zero();
         config.timing.timeScale = options_.timeScale;
@@ -159,7 +162,8 @@ void SimFleet::Start() {
     attacher_ = std::thread([this] {
         for (const auto& e : devices_) {
             std::unique_lock lock(mutex_);
-            if (wake_.wait_for(lock, std::chrono::milliseconds(options_.attachAfterMs), [this] { return stop_; }))
+            if (wake_.wait_for(lock, std::chrono::milliseconds(options_.attachAfterMs),
+                               [this] { return stop_; }))
                 return;
             lock.unlock();
             bus_->Attach(e.name, e.device);

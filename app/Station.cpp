@@ -49,8 +49,8 @@ bool PrepareSimulatedFolder(const std::filesystem::path& root, bool pcMode, Prog
     for (auto& b : data) b = static_cast<uint8_t>(random());
     const auto image = root / "sample.up";
     if (!WriteUpdateImage(image, data)) return false;
-    return static_cast<bool>(std::ofstream(folders.settingsFile) << "[setting]\ndownloadFile=" << PathToUtf8(image)
-                                                                 << "\n");
+    return static_cast<bool>(std::ofstream(folders.settingsFile)
+                             << "[setting]\ndownloadFile=" << PathToUtf8(image) << "\n");
 }
 
 }  // namespace

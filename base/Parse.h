@@ -5,11 +5,11 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
-#include <type_traits>
 #include <optional>
-#include <utility>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
+#include <utility>
 
 namespace brev {
 
@@ -56,7 +56,8 @@ T ParseLeadingInteger(std::string_view s) {
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     // Magnitudes are gathered unsigned and saturate one past the largest value either sign takes.
     using U = std::make_unsigned_t<T>;
-    const U cap = negative ? static_cast<U>(U(0) - static_cast<U>(Limits::min())) : static_cast<U>(Limits::max());
+    const U cap =
+        negative ? static_cast<U>(U(0) - static_cast<U>(Limits::min())) : static_cast<U>(Limits::max());
     U value = 0;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
         const U digit = static_cast<U>(s[i] - '0');

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "base/Bytes.h"
+#include "base/Utf8Path.h"
 #include "device/CommandSet.h"
 #include "device/sim/SimBus.h"
 #include "device/sim/SimDevice.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "base/Utf8Path.h"
 #include "ops/Jobs.h"
 
 namespace {

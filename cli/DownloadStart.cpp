@@ -1,7 +1,7 @@
 #include "cli/DownloadStart.h"
 
-#include "image/ImageChecker.h"
 #include "base/Utf8Path.h"
+#include "image/ImageChecker.h"
 #include "ops/JobFile.h"
 
 namespace brev::cli {

@@ -101,7 +101,10 @@ private:
 std::atomic<StopSignals*> StopSignals::active_{nullptr};
 
 JobRunner::JobRunner(Session& session, COutput& output)
-    : session_(session), output_(output), signals_(std::make_unique<StopSignals>()), wake_(std::make_unique<Pipe>()) {
+    : session_(session),
+      output_(output),
+      signals_(std::make_unique<StopSignals>()),
+      wake_(std::make_unique<Pipe>()) {
     output_.SetFinishedHook([wakeFd = wake_->writeFd()] { Pipe::Poke(wakeFd); });
 }
 

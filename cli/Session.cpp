@@ -39,7 +39,8 @@ bool Session::loadSettings(std::string& error) {
     if (options_.resetAfter != 0) settings.resetAfterDownloadFlag = options_.resetAfter > 0 ? 1 : 0;
     if (options_.clkDiv) settings.busClkDiv = static_cast<uint8_t>(*options_.clkDiv);
     if (options_.lineMode) settings.busLineMode = static_cast<uint8_t>(*options_.lineMode);
-    if (options_.chipSelIndirect) settings.busChipSelIndirect = static_cast<uint8_t>(*options_.chipSelIndirect);
+    if (options_.chipSelIndirect)
+        settings.busChipSelIndirect = static_cast<uint8_t>(*options_.chipSelIndirect);
     if (options_.chipSelDirect) settings.busChipSelDirect = static_cast<uint8_t>(*options_.chipSelDirect);
     if (options_.chipType) settings.busChipType = static_cast<uint8_t>(*options_.chipType);
     exFlash_ = options_.exFlash != 0 ? (options_.exFlash > 0 ? 1 : 0) : (window.exFlash ? 1 : 0);
@@ -70,9 +71,8 @@ bool Session::Open(std::string& error) {
     if (!station_) return false;
     station_->SetProblemReporter([this](const std::string& text) { output_.Error(text); });
     if (!loadSettings(error)) return false;
-    output_.SetBytesSource([station = station_.get()](const std::string& name) {
-        return station->counting().BytesFor(name);
-    });
+    output_.SetBytesSource(
+        [station = station_.get()](const std::string& name) { return station->counting().BytesFor(name); });
     env_ = station_->Environment(&output_);
     return true;
 }

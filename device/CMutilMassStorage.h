@@ -17,7 +17,8 @@ struct PresentDevice {
 };
 
 // The device called `name` in `devices`, or null.
-inline const PresentDevice* FindPresentDevice(const std::vector<PresentDevice>& devices, const std::string& name) {
+inline const PresentDevice* FindPresentDevice(const std::vector<PresentDevice>& devices,
+                                              const std::string& name) {
     for (const PresentDevice& d : devices)
         if (d.name == name) return &d;
     return nullptr;

@@ -94,11 +94,11 @@ public:
     bool WritePage(const uint8_t* data, uint32_t addr, uint32_t length);
     bool GetCrc16(uint8_t out[2], uint32_t addr, uint32_t length);
     bool WriteRam(const uint8_t* data, uint32_t length);  // at the reset program's address
-    bool Execute();                                        // the reset program's entry
+    bool Execute();                                       // the reset program's entry
     // Other commands of the chip's own family on this loader's device, sent exactly as built
     // (build them with protocol()->selector).
-    bool Send(const Cdb& cdb);                                      // no data
-    bool SendIn(const Cdb& cdb, uint8_t* data, uint32_t length);    // data in
+    bool Send(const Cdb& cdb);                                    // no data
+    bool SendIn(const Cdb& cdb, uint8_t* data, uint32_t length);  // data in
     bool SendOut(const Cdb& cdb, const uint8_t* data, uint32_t length);
 
     const std::shared_ptr<MassDevice>& device() const { return device_; }
@@ -126,8 +126,9 @@ enum class EraseUnit : uint32_t { Unit4K = 0x1000, Unit64K = 0x10000 };
 // Erases every unit the block covers, writes it, and compares the device's CRC with the one
 // the block must have: `expectedCrc` when given (taken from the checked image), else the CRC
 // of `data`.
-bool EraseWriteVerify(std::shared_ptr<CDataLoader> loader, uint32_t addr, const uint8_t* data, uint32_t length,
-                      EraseUnit eraseUnit, std::optional<uint16_t> expectedCrc = std::nullopt);
+bool EraseWriteVerify(std::shared_ptr<CDataLoader> loader, uint32_t addr, const uint8_t* data,
+                      uint32_t length, EraseUnit eraseUnit,
+                      std::optional<uint16_t> expectedCrc = std::nullopt);
 // LoaderWrite then LoaderGetCrc16 over the same range (no erase).
 bool LoaderWriteVerify(std::shared_ptr<CDataLoader2> loader, uint32_t addr, const uint8_t* data,
                        uint32_t length);

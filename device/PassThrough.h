@@ -34,13 +34,13 @@ struct VolumeRef {
 };
 
 enum class TransferStatus {
-    Ok,             // delivered, SCSI status GOOD
-    NotOpen,        // no handle (a closed MassDevice): nothing was sent; no backend handle returns it
-    NoDevice,       // the device went away
-    Timeout,        // no answer within the time-out
-    OsError,        // the OS refused or failed the request
-    CheckCondition, // delivered, device answered CHECK CONDITION (or another non-GOOD status)
-    HostError,      // host adapter / driver reported an error
+    Ok,              // delivered, SCSI status GOOD
+    NotOpen,         // no handle (a closed MassDevice): nothing was sent; no backend handle returns it
+    NoDevice,        // the device went away
+    Timeout,         // no answer within the time-out
+    OsError,         // the OS refused or failed the request
+    CheckCondition,  // delivered, device answered CHECK CONDITION (or another non-GOOD status)
+    HostError,       // host adapter / driver reported an error
 };
 
 // What one Execute did. `status` says whether the command was delivered; the other fields are
@@ -120,7 +120,7 @@ public:
     // Opens a volume for read and write; null with `err` (when not null) set on failure, `err`
     // None on success. A volume that is not there, or no longer, is NotFound.
     virtual std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
-                                                            OpenError* err) = 0;
+                                                           OpenError* err) = 0;
     // Optional: an operator hint for an open failure (e.g. how to fix permissions); empty when
     // none, which is what a backend without hints returns. Touches no device.
     virtual std::string OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {

@@ -64,8 +64,8 @@ uint16_t Crc16CcittMultiply(uint16_t crc, uint16_t factor) {
 }
 
 uint16_t Crc16CcittZeroFactor(uint64_t zeroBytes) {
-    uint16_t result = 1;       // x^0
-    uint16_t power = 0x0100;   // x^8: one zero byte
+    uint16_t result = 1;      // x^0
+    uint16_t power = 0x0100;  // x^8: one zero byte
     for (; zeroBytes != 0; zeroBytes >>= 1) {
         if (zeroBytes & 1) result = Crc16CcittMultiply(result, power);
         power = Crc16CcittMultiply(power, power);

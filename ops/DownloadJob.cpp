@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "base/Bytes.h"
+#include "base/Utf8Path.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/JobStart.h"

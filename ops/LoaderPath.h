@@ -12,9 +12,9 @@
 
 namespace brev {
 
-using LoaderPathWriter = std::function<bool(const JobEnvironment&, const DownloadJob&, JobFile&,
-                                            const std::shared_ptr<CDataLoader2>&, const JobReport&,
-                                            JobOutcome&)>;
+using LoaderPathWriter =
+    std::function<bool(const JobEnvironment&, const DownloadJob&, JobFile&,
+                       const std::shared_ptr<CDataLoader2>&, const JobReport&, JobOutcome&)>;
 
 JobOutcome RunLoaderPath(const JobEnvironment& env, const DownloadJob& job, const char* successText,
                          const LoaderPathWriter& write);

@@ -135,7 +135,8 @@ const std::vector<CMainWnd::Route>& CMainWnd::Routes() {
         {"click", "btnRead", [](CMainWnd& w, QWidget*) { w.events_.TestRead.Raise(); }},
         {"click", "btnFastRead", [](CMainWnd& w, QWidget*) { w.events_.TestFastRead.Raise(); }},
         {"click", "btnCloseDev", [](CMainWnd& w, QWidget*) { w.events_.TestCloseDevice.Raise(); }},
-        {"click", "btnEnEncrype", [](CMainWnd& w, QWidget*) { w.events_.TestSetKey.Raise(1, cmd::kDeviceKey); }},
+        {"click", "btnEnEncrype",
+         [](CMainWnd& w, QWidget*) { w.events_.TestSetKey.Raise(1, cmd::kDeviceKey); }},
         {"click", "btnDisEncrype", [](CMainWnd& w, QWidget*) { w.events_.TestSetKey.Raise(0, 0); }},
         {"click", "opTestZone",
          [](CMainWnd& w, QWidget*) {

@@ -168,16 +168,17 @@ int main(int argc, char** argv) {
     if (fleet) {
         window->AddTipsText("Simulation: right-click the window to attach or detach devices", {});
         window->setContextMenuPolicy(Qt::CustomContextMenu);
-        QObject::connect(window, &QWidget::customContextMenuRequested, window, [window, fleet](const QPoint& pos) {
-            QMenu menu(window);
-            menu.addAction("Attach a simulated device", [fleet] { fleet->AttachAnother(false); });
-            menu.addAction("Attach a simulated PC-mode device", [fleet] { fleet->AttachAnother(true); });
-            menu.addSeparator();
-            for (const std::string& name : fleet->bus()->Names())
-                menu.addAction(QString::fromStdString("Detach " + name),
-                               [fleet, name] { fleet->bus()->Detach(name); });
-            menu.exec(window->mapToGlobal(pos));
-        });
+        QObject::connect(
+            window, &QWidget::customContextMenuRequested, window, [window, fleet](const QPoint& pos) {
+                QMenu menu(window);
+                menu.addAction("Attach a simulated device", [fleet] { fleet->AttachAnother(false); });
+                menu.addAction("Attach a simulated PC-mode device", [fleet] { fleet->AttachAnother(true); });
+                menu.addSeparator();
+                for (const std::string& name : fleet->bus()->Names())
+                    menu.addAction(QString::fromStdString("Detach " + name),
+                                   [fleet, name] { fleet->bus()->Detach(name); });
+                menu.exec(window->mapToGlobal(pos));
+            });
     }
 
     if (host.downloadAll) {

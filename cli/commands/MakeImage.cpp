@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
-#include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 
 namespace brev::cli {

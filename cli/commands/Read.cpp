@@ -2,9 +2,9 @@
 #include <CLI/CLI.hpp>
 #include <system_error>
 
+#include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/JobRunner.h"
-#include "base/Utf8Path.h"
 
 namespace brev::cli {
 namespace {

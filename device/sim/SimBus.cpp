@@ -171,7 +171,8 @@ public:
             dir = DataDirection::None;  // no data phase goes on the wire, whatever the direction
             data = nullptr;
         }
-        r = device_->HandleCommand(cdb, dir, data, length, timeoutMs != 0 ? timeoutMs : kPassThroughTimeoutMs);
+        r = device_->HandleCommand(cdb, dir, data, length,
+                                   timeoutMs != 0 ? timeoutMs : kPassThroughTimeoutMs);
         // The simulated device moves a data phase in full when it accepts the command, and none
         // of it otherwise.
         r.residual = r.ok() ? 0 : length;

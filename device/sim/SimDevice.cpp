@@ -571,9 +571,9 @@ TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, u
         // milliseconds a short sleep returns at once; the time it missed is then owed and
         // waited for by the next command instead of being lost.
         const auto now = std::chrono::steady_clock::now();
-        busyUntil_ = std::max(now, busyUntil_) +
-                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double, std::micro>(totalUs));
+        busyUntil_ =
+            std::max(now, busyUntil_) + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                            std::chrono::duration<double, std::micro>(totalUs));
         std::this_thread::sleep_for(busyUntil_ - now);
     }
     if (dropped) dropped();

@@ -135,9 +135,9 @@ public:
 
 private:
     SimDeviceConfig config_;
-    std::mutex commandMutex_;   // one command at a time; held while the command's time passes
+    std::mutex commandMutex_;  // one command at a time; held while the command's time passes
     std::chrono::steady_clock::time_point busyUntil_{};  // guarded by commandMutex_
-    mutable std::mutex mutex_;  // guards *state_; never held while sleeping
+    mutable std::mutex mutex_;                           // guards *state_; never held while sleeping
     std::shared_ptr<State> state_;
 };
 

@@ -169,7 +169,8 @@ TEST(StationTest, SimulatedFleetNamesAndPcMode) {
         ASSERT_TRUE(station);
         const auto found = station->Scan();
         EXPECT_EQ(Names(found), c.names);
-        for (const PresentDevice& d : found) EXPECT_EQ(IsPcModeProduct(d.productId), d.name.starts_with("simpc"));
+        for (const PresentDevice& d : found)
+            EXPECT_EQ(IsPcModeProduct(d.productId), d.name.starts_with("simpc"));
         EXPECT_EQ(station->pcUpdateSupport(), c.pcUpdateSupport);
         EXPECT_TRUE(std::filesystem::exists(station->folders().deviceProgramsDir / "spi.bin"));
         EXPECT_TRUE(std::filesystem::exists(station->folders().deviceProgramsDir / "reset.bin"));
@@ -201,7 +202,8 @@ TEST(StationTest, FinishSavesFlashFilesAndRemovesThePrivateFolder) {
     EXPECT_FALSE(std::filesystem::exists(privateFolder));
     const auto saved = ReadBytes(tmp / "flash" / "sim0.flash");
     ASSERT_EQ(saved.size(), sim::SimDeviceConfig{}.norSize);
-    EXPECT_EQ(std::vector<uint8_t>(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(data.size())), data);
+    EXPECT_EQ(std::vector<uint8_t>(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(data.size())),
+              data);
     EXPECT_TRUE(std::filesystem::exists(tmp / "flash" / "sim1.exflash"));
     EXPECT_TRUE(station->Finish(error));  // once only
     station.reset();

@@ -14,7 +14,6 @@
 namespace brev::clitest {
 namespace {
 
-
 // In the child: working directory, environment, then the tool.
 [[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);

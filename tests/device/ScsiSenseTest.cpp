@@ -18,7 +18,10 @@ TEST(ScsiSense, DecodesBothFormatsWithinTheWrittenLength) {
     // Bytes beyond what a case passes hold values that must never show up.
     const SenseCase cases[] = {
         {"fixed, current", {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24, 0x01}, 0x05, 0x24, 0x01},
-        {"fixed, deferred, VALID bit set", {0xF1, 0, 0x53, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x3A, 0x02}, 0x03, 0x3A,
+        {"fixed, deferred, VALID bit set",
+         {0xF1, 0, 0x53, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x3A, 0x02},
+         0x03,
+         0x3A,
          0x02},
         {"fixed, cut after the ASC", {0x70, 0, 0x06, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x29}, 0x06, 0x29, 0},
         {"fixed, cut before the ASC", {0x70, 0, 0x02, 0, 0, 0, 0, 0x0A}, 0x02, 0, 0},

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "device/CommandSet.h"
+#include "image/Crc16.h"
 #include "tests/e2e/gadget/FunctionFs.h"
 #include "tests/e2e/gadget/MassStorageTarget.h"
-#include "image/Crc16.h"
 
 namespace brev::gadget {
 namespace {
@@ -38,7 +38,12 @@ TEST(BulkOnlyWrappers, ParsesOnlyWellFormedCommandWrappers) {
         std::vector<uint8_t> bytes;
     } bad[] = {
         {"short", std::vector<uint8_t>(good.begin(), good.end() - 1)},
-        {"long", [&] { auto b = good; b.push_back(0); return b; }()},
+        {"long",
+         [&] {
+             auto b = good;
+             b.push_back(0);
+             return b;
+         }()},
         {"signature", CbwBytes(1, 0, 0, 0, 6, 0x43425358)},
         {"second LUN", CbwBytes(1, 0, 0, 1, 6)},
         {"empty block", CbwBytes(1, 0, 0, 0, 0)},
@@ -49,7 +54,8 @@ TEST(BulkOnlyWrappers, ParsesOnlyWellFormedCommandWrappers) {
 
 TEST(BulkOnlyWrappers, StatusWrapperBytes) {
     const auto csw = BuildCsw(0x11223344, 5, CswStatus::Failed);
-    const std::array<uint8_t, kCswSize> expected{0x55, 0x53, 0x42, 0x53, 0x44, 0x33, 0x22, 0x11, 5, 0, 0, 0, 1};
+    const std::array<uint8_t, kCswSize> expected{0x55, 0x53, 0x42, 0x53, 0x44, 0x33, 0x22,
+                                                 0x11, 5,    0,    0,    0,    1};
     EXPECT_EQ(csw, expected);
 }
 

@@ -35,10 +35,14 @@ int Usage() {
 
 const char* TypeText(DriveType t) {
     switch (t) {
-        case DriveType::Removable: return "removable";
-        case DriveType::Fixed: return "fixed";
-        case DriveType::CdRom: return "cdrom";
-        default: return "other";
+        case DriveType::Removable:
+            return "removable";
+        case DriveType::Fixed:
+            return "fixed";
+        case DriveType::CdRom:
+            return "cdrom";
+        default:
+            return "other";
     }
 }
 
@@ -52,8 +56,10 @@ int Scan(const std::string& vendor, const std::string& product) {
         const bool identified = handle && handle->Identify(id);
         std::printf("volume %s type=%s bus=%s vendor=\"%s\" product=\"%s\"%s\n", v.name.c_str(),
                     TypeText(backend->QueryDriveType(v.name, v.path)),
-                    !identified ? "?" : id.bus == BusType::Usb ? "usb" : "other", id.vendor.c_str(),
-                    id.product.c_str(), handle ? "" : " (cannot open)");
+                    !identified              ? "?"
+                    : id.bus == BusType::Usb ? "usb"
+                                             : "other",
+                    id.vendor.c_str(), id.product.c_str(), handle ? "" : " (cannot open)");
     }
     CMutilMassStorage scanner(backend, {product}, {vendor});
     scanner.Scan();
@@ -132,7 +138,8 @@ int Bench(const std::string& name, int commands, int mib) {
     start = Clock::now();
     for (int i = 0; i < blocks; ++i) {
         const uint32_t addr = uint32_t(i) * kBlock % kSpan;
-        if (!Send(device, cmd::WritePageBlock(kBlock, addr), DataDirection::Out, block.data(), kBlock)) return 1;
+        if (!Send(device, cmd::WritePageBlock(kBlock, addr), DataDirection::Out, block.data(), kBlock))
+            return 1;
     }
     s = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("BENCH WritePage 64 KiB: %d MiB in %.2f s = %.2f MB/s (%.0f commands/s)\n", mib, s,

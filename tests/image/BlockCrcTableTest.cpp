@@ -52,10 +52,10 @@ TEST(BlockCrcTableTest, EveryGranuleAlignedBlockHasTheCrcOfItsBytes) {
 TEST(BlockCrcTableTest, RefusesBlocksOffTheGranulesOrPastTheData) {
     const auto data = test::Pattern(10000, 99);
     BlockCrcTable table = Build(data, 4096);
-    EXPECT_FALSE(table.BlockCrc(1, 4096));         // start inside a granule
-    EXPECT_FALSE(table.BlockCrc(0, 5000));         // end inside a granule, not at the end
-    EXPECT_FALSE(table.BlockCrc(8192, 4096));      // past the end
-    EXPECT_FALSE(table.BlockCrc(12288, 0));        // starts past the end
+    EXPECT_FALSE(table.BlockCrc(1, 4096));     // start inside a granule
+    EXPECT_FALSE(table.BlockCrc(0, 5000));     // end inside a granule, not at the end
+    EXPECT_FALSE(table.BlockCrc(8192, 4096));  // past the end
+    EXPECT_FALSE(table.BlockCrc(12288, 0));    // starts past the end
     EXPECT_FALSE(table.BlockCrc(4096, UINT64_MAX));
     // The last call ended inside a granule: nothing more can follow.
     EXPECT_FALSE(table.Append(data.data(), 4096));

@@ -289,7 +289,8 @@ TEST_F(OpsRig, FileResizedAfterItsCheckIsNotWritten) {
     RunDownloadJob(env_, job);
 
     for (const auto& e : Trace()) EXPECT_NE(e.sub(), cmd::WritePage) << Brief(e);
-    EXPECT_THAT(notifier_.logs(), ElementsAre("FLASH ID 1640EF", text::kFileReadFailed, text::kDownloadFailed));
+    EXPECT_THAT(notifier_.logs(),
+                ElementsAre("FLASH ID 1640EF", text::kFileReadFailed, text::kDownloadFailed));
 }
 
 TEST_F(OpsRig, ResetProgramRunsWhenAskedAndIsSkippedWhenItHasNoPayload) {
@@ -309,7 +310,8 @@ TEST_F(OpsRig, ResetProgramRunsWhenAskedAndIsSkippedWhenItHasNoPayload) {
                             B(cmd::ExecuteBlock(cmd::kResetProgramExecAddr)), B(cmd::SystemResetBlock())));
 
     // Exactly the header and nothing after it: nothing is sent, the download still succeeds.
-    test::WriteBytes(dir_ / "brevload_files" / "reset.bin", std::vector<uint8_t>(reset.begin(), reset.begin() + 256));
+    test::WriteBytes(dir_ / "brevload_files" / "reset.bin",
+                     std::vector<uint8_t>(reset.begin(), reset.begin() + 256));
     sink_->ClearLines();
     notifier_.clear();
     ASSERT_TRUE(Download("sim0"));

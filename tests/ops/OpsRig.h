@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "base/Bytes.h"
+#include "base/Utf8Path.h"
 #include "device/CommandSet.h"
 #include "device/Tracing.h"
 #include "device/sim/SimBus.h"
 #include "device/sim/SimDevice.h"
 #include "image/ImageChecker.h"
-#include "base/Utf8Path.h"
 #include "ops/JobNotifier.h"
 #include "ops/Jobs.h"
 #include "tests/support/Pattern.h"

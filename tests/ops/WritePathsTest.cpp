@@ -31,7 +31,12 @@ INSTANTIATE_TEST_SUITE_P(Texts, PinText,
                                            PinCase{"pb99999999999", 1, INT32_MAX}, PinCase{"中文5", 0, 5},
                                            PinCase{"pB7", 1, 7},
                                            // A stray byte is one character of its own.
-                                           PinCase{"\xF8" "b5", 0, 5}, PinCase{"p\xFF" "12", 0, 12}));
+                                           PinCase{"\xF8"
+                                                   "b5",
+                                                   0, 5},
+                                           PinCase{"p\xFF"
+                                                   "12",
+                                                   0, 12}));
 
 TEST(SpiPinBlockTest, DefaultPinsGiveTheDocumentedBytes) {
     const SpiPinBlock expected = {1, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 6, 0, 0, 0,

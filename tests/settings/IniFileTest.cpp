@@ -51,7 +51,9 @@ TEST(IniFileTest, StrayBytesAreSingleCharactersWhenCut) {
     const std::string ascii(257, 'a');
     IniFile ini = IniFile::Parse("[s]\ncut=" + ascii + "\xF8" + "bc\nshort=x\xFF" + "yz\n");
     EXPECT_EQ(ini.GetString("s", "cut", ""), ascii + "\xF8" + "b");
-    EXPECT_EQ(ini.GetString("s", "short", ""), "x\xFF" "yz");
+    EXPECT_EQ(ini.GetString("s", "short", ""),
+              "x\xFF"
+              "yz");
 }
 
 TEST(IniFileTest, WritesTouchOnlyTheirLineAndKeepTheLayout) {

@@ -68,8 +68,12 @@ public:
     }
 
     int Requests() const { return device_->commandCount(); }
-    int OsCode(::brev::test::OsCode kind) const { return kind == ::brev::test::OsCode::InvalidArgument ? EINVAL : 0; }
-    VolumeIdentity Identity() const { return {BusType::Usb, device_->config().vendor, device_->config().product}; }
+    int OsCode(::brev::test::OsCode kind) const {
+        return kind == ::brev::test::OsCode::InvalidArgument ? EINVAL : 0;
+    }
+    VolumeIdentity Identity() const {
+        return {BusType::Usb, device_->config().vendor, device_->config().product};
+    }
     void DropBackend() { backend_.reset(); }
     std::optional<int> Closes() const { return std::nullopt; }
 

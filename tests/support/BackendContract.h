@@ -48,7 +48,8 @@ enum class Reach { Never, Once, Either };
 constexpr uint32_t kShortMoved = 5;
 
 // ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.
-inline const std::vector<uint8_t> kFixedSense = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
+inline const std::vector<uint8_t> kFixedSense = {0x70, 0, 0x05, 0,    0,    0, 0, 0x0A, 0,
+                                                 0,    0, 0,    0x20, 0x00, 0, 0, 0,    0};
 // NOT READY, INITIALIZING COMMAND REQUIRED.
 inline const std::vector<uint8_t> kDescriptorSense = {0x72, 0x02, 0x04, 0x02, 0, 0, 0, 0};
 
@@ -88,19 +89,20 @@ inline const std::vector<ContractCase>& ContractCases() {
          Reach::Once, true},
         {"ShortDataIn", ShortIn, D::In, 8, false, false, S::Ok, 0, 0, 0, 0, OsCode::None, 8 - kShortMoved,
          Reach::Once, true},
-        {"CheckConditionFixedSense", CheckFixed, D::In, 8, false, false, S::CheckCondition, 0x02, 0x05, 0x20, 0x00,
-         OsCode::None, 8, Reach::Once, true},
-        {"CheckConditionDescriptorSense", CheckDescriptor, D::In, 8, false, false, S::CheckCondition, 0x02, 0x02,
-         0x04, 0x02, OsCode::None, 8, Reach::Once, true},
-        {"Timeout", Timeout, D::In, 8, false, false, S::Timeout, 0, 0, 0, 0, OsCode::Timeout, 8, Reach::Once, true},
+        {"CheckConditionFixedSense", CheckFixed, D::In, 8, false, false, S::CheckCondition, 0x02, 0x05, 0x20,
+         0x00, OsCode::None, 8, Reach::Once, true},
+        {"CheckConditionDescriptorSense", CheckDescriptor, D::In, 8, false, false, S::CheckCondition, 0x02,
+         0x02, 0x04, 0x02, OsCode::None, 8, Reach::Once, true},
+        {"Timeout", Timeout, D::In, 8, false, false, S::Timeout, 0, 0, 0, 0, OsCode::Timeout, 8, Reach::Once,
+         true},
         {"DeviceGone", Gone, D::In, 8, false, false, S::NoDevice, 0, 0, 0, 0, OsCode::Gone, 8, Reach::Either,
          false},
-        {"OsError", OsFailure, D::Out, 8, false, false, S::OsError, 0, 0, 0, 0, OsCode::Failure, 8, Reach::Once,
-         true},
-        {"NoDirectionWithLength", Good, D::None, 8, false, false, S::OsError, 0, 0, 0, 0, OsCode::InvalidArgument,
+        {"OsError", OsFailure, D::Out, 8, false, false, S::OsError, 0, 0, 0, 0, OsCode::Failure, 8,
+         Reach::Once, true},
+        {"NoDirectionWithLength", Good, D::None, 8, false, false, S::OsError, 0, 0, 0, 0,
+         OsCode::InvalidArgument, 8, Reach::Never, true},
+        {"NullDataWithLength", Good, D::In, 8, true, false, S::OsError, 0, 0, 0, 0, OsCode::InvalidArgument,
          8, Reach::Never, true},
-        {"NullDataWithLength", Good, D::In, 8, true, false, S::OsError, 0, 0, 0, 0, OsCode::InvalidArgument, 8,
-         Reach::Never, true},
         {"NullCommandBlock", Good, D::None, 0, true, true, S::OsError, 0, 0, 0, 0, OsCode::InvalidArgument, 0,
          Reach::Never, true},
     };
@@ -116,7 +118,9 @@ inline const ContractCase& ContractCaseNamed(const std::string& name) {
 // gtest prints a failing case by its name, not its bytes.
 inline void PrintTo(const ContractCase& c, std::ostream* os) { *os << c.name; }
 
-inline std::string ContractCaseName(const ::testing::TestParamInfo<ContractCase>& info) { return info.param.name; }
+inline std::string ContractCaseName(const ::testing::TestParamInfo<ContractCase>& info) {
+    return info.param.name;
+}
 
 template <class Rig>
 void RunContractCase(const ContractCase& c) {
@@ -133,8 +137,9 @@ void RunContractCase(const ContractCase& c) {
         for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(0x30 + i);
     }
     const int before = rig.Requests();
-    const TransferResult r = handle->Execute(c.nullCdb ? nullptr : arranged->cdb.data(), c.dir,
-                                             c.nullData ? nullptr : buffer.data(), c.length, kPassThroughTimeoutMs);
+    const TransferResult r =
+        handle->Execute(c.nullCdb ? nullptr : arranged->cdb.data(), c.dir,
+                        c.nullData ? nullptr : buffer.data(), c.length, kPassThroughTimeoutMs);
     EXPECT_EQ(r.status, c.status) << TransferStatusText(r.status);
     EXPECT_EQ(r.scsiStatus, c.scsiStatus);
     EXPECT_EQ(r.senseKey, c.senseKey);
@@ -182,14 +187,16 @@ void RunHandleLifetime() {
     ASSERT_TRUE(arranged) << why;
     rig.DropBackend();
 
-    EXPECT_TRUE(first->Execute(arranged->cdb.data(), DataDirection::None, nullptr, 0, kPassThroughTimeoutMs).ok());
+    EXPECT_TRUE(
+        first->Execute(arranged->cdb.data(), DataDirection::None, nullptr, 0, kPassThroughTimeoutMs).ok());
     EXPECT_EQ(rig.Closes().value_or(0), 0);
     first.reset();
     if (rig.Closes()) {
         EXPECT_EQ(*rig.Closes(), 1);
     }
     const int before = rig.Requests();
-    EXPECT_TRUE(second->Execute(arranged->cdb.data(), DataDirection::None, nullptr, 0, kPassThroughTimeoutMs).ok());
+    EXPECT_TRUE(
+        second->Execute(arranged->cdb.data(), DataDirection::None, nullptr, 0, kPassThroughTimeoutMs).ok());
     EXPECT_EQ(rig.Requests() - before, 1);
     VolumeIdentity id;
     EXPECT_TRUE(second->Identify(id));
@@ -202,9 +209,9 @@ void RunHandleLifetime() {
 }  // namespace brev::test
 
 // Instantiates the contract for one rig: a test per case of the table, and the handle lifetime test.
-#define BREV_BACKEND_CONTRACT_TESTS(Suite, Rig)                                                               \
-    class Suite : public ::testing::TestWithParam<::brev::test::ContractCase> {};                            \
-    TEST_P(Suite, Holds) { ::brev::test::RunContractCase<Rig>(GetParam()); }                                 \
-    INSTANTIATE_TEST_SUITE_P(Table, Suite, ::testing::ValuesIn(::brev::test::ContractCases()),               \
-                             ::brev::test::ContractCaseName);                                                 \
+#define BREV_BACKEND_CONTRACT_TESTS(Suite, Rig)                                                \
+    class Suite : public ::testing::TestWithParam<::brev::test::ContractCase> {};              \
+    TEST_P(Suite, Holds) { ::brev::test::RunContractCase<Rig>(GetParam()); }                   \
+    INSTANTIATE_TEST_SUITE_P(Table, Suite, ::testing::ValuesIn(::brev::test::ContractCases()), \
+                             ::brev::test::ContractCaseName);                                  \
     TEST(Suite##Lifetime, HandlesAreIndependentAndCloseOnce) { ::brev::test::RunHandleLifetime<Rig>(); }

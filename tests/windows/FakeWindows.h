@@ -102,8 +102,10 @@ struct FakeWindows {
             if (moved) {
                 SCSI_PASS_THROUGH_DIRECT sptd;
                 std::memcpy(&sptd, outBytes, sizeof sptd);
-                const auto n = static_cast<ULONG>(std::min<std::size_t>(moved->size(), sptd.DataTransferLength));
-                if (sptd.DataIn == SCSI_IOCTL_DATA_IN && n > 0) std::memcpy(sptd.DataBuffer, moved->data(), n);
+                const auto n =
+                    static_cast<ULONG>(std::min<std::size_t>(moved->size(), sptd.DataTransferLength));
+                if (sptd.DataIn == SCSI_IOCTL_DATA_IN && n > 0)
+                    std::memcpy(sptd.DataBuffer, moved->data(), n);
                 sptd.DataTransferLength = n;
                 std::memcpy(outBytes, &sptd, sizeof sptd);
             }

@@ -321,7 +321,8 @@ void FunctionFsService::BulkLoop() {
             std::fill(data.begin() + outcome.dataBytes, data.end(), 0);
             if (!WriteData(in_, data.data(), data.size())) continue;
         }
-        const uint32_t residue = outcome.status == CswStatus::PhaseError ? 0 : cbw->dataLength - outcome.dataBytes;
+        const uint32_t residue =
+            outcome.status == CswStatus::PhaseError ? 0 : cbw->dataLength - outcome.dataBytes;
         const auto csw = BuildCsw(cbw->tag, residue, outcome.status);
         (void)WriteData(in_, csw.data(), csw.size());
     }

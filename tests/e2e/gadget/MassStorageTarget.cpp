@@ -164,7 +164,7 @@ CommandOutcome MassStorageTarget::Execute(const Cbw& cbw, uint8_t* data) {
             std::array<uint8_t, 12> answer{};
             answer[3] = 8;  // one descriptor
             PutBe32(&answer[4], blocks);
-            answer[8] = 0x02;  // formatted medium
+            answer[8] = 0x02;                            // formatted medium
             PutBe16(&answer[10], uint16_t(kBlockSize));  // the low two bytes of a 24-bit length
             return Reply(cbw, data, answer.data(), answer.size(), GetBe16(cdb + 7));
         }

@@ -48,7 +48,7 @@ struct Sense {
 // What the transport does after a command.
 struct CommandOutcome {
     enum class Reply { Status, None, OffBus };
-    Reply reply = Reply::Status;   // None: the device does not answer (the host times out)
+    Reply reply = Reply::Status;  // None: the device does not answer (the host times out)
     CswStatus status = CswStatus::Passed;
     // Data-in: bytes answered into the buffer. Data-out: bytes the command used. The status
     // wrapper's residue is the host's length minus this.

@@ -43,10 +43,12 @@ bool ParseFailOption(const std::string& text, sim::FaultConfig& faults) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Presents a simulated target device as a USB mass-storage interface through FunctionFS.\n"
-                 "With --udc it also makes the configfs gadget and binds it; otherwise mount FunctionFS\n"
-                 "yourself, start this program, and bind the UDC after the ready file appears."};
-    std::string ffsDir, udc, name = "brevload", readyFile, vendor, product, serial, failOption, timing = "zero";
+    CLI::App app{
+        "Presents a simulated target device as a USB mass-storage interface through FunctionFS.\n"
+        "With --udc it also makes the configfs gadget and binds it; otherwise mount FunctionFS\n"
+        "yourself, start this program, and bind the UDC after the ready file appears."};
+    std::string ffsDir, udc, name = "brevload", readyFile, vendor, product, serial, failOption,
+                             timing = "zero";
     std::string configfsRoot = "/sys/kernel/config", norFile, exFlashFile;
     bool pcMode = false, verbose = false, crcSwap = false;
     uint32_t norSize = 0, exFlashSize = 0, blocks = 2048;
@@ -62,12 +64,14 @@ int main(int argc, char** argv) {
     app.add_flag("--pc-mode", pcMode, "the chip runs its PC-mode firmware (product COMP_AUDIO)");
     app.add_option("--nor-size", norSize, "internal flash size in bytes");
     app.add_option("--ex-flash-size", exFlashSize, "external flash size in bytes");
-    app.add_option("--flash", norFile, "load the internal flash from FILE (if present) and save it there at exit");
+    app.add_option("--flash", norFile,
+                   "load the internal flash from FILE (if present) and save it there at exit");
     app.add_option("--ex-flash", exFlashFile, "the same for the external flash");
     app.add_option("--blocks", blocks, "512-byte blocks of the blank medium")->capture_default_str();
     app.add_option("--timing", timing, "device timing: zero or realistic")->capture_default_str();
     app.add_option("--time-scale", timeScale, "multiplies the realistic timing")->capture_default_str();
-    app.add_option("--fail", failOption, "SUB:N: the Nth command with sub-command SUB fails (CHECK CONDITION)");
+    app.add_option("--fail", failOption,
+                   "SUB:N: the Nth command with sub-command SUB fails (CHECK CONDITION)");
     app.add_flag("--crc-swap", crcSwap, "answer the CRC commands with the bytes swapped");
     app.add_option("--flip-write", flipWrite, "flip one bit in the data of the Nth write");
     app.add_option("--drop-after", dropAfter, "leave the bus after N vendor commands");
@@ -111,7 +115,8 @@ int main(int argc, char** argv) {
     };
 
     sim::SimDevice device(config);
-    if ((!norFile.empty() && !device.LoadNor(norFile)) || (!exFlashFile.empty() && !device.LoadExFlash(exFlashFile))) {
+    if ((!norFile.empty() && !device.LoadNor(norFile)) ||
+        (!exFlashFile.empty() && !device.LoadExFlash(exFlashFile))) {
         log("a flash file has the wrong size or cannot be read");
         return 1;
     }
