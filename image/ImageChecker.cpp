@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/Bytes.h"
 #include "image/Crc16.h"
 
 namespace brev {
@@ -13,19 +14,6 @@ namespace {
 // The data is streamed through the CRC in chunks of this size.
 constexpr size_t kCrcChunkSize = 64 * 1024;
 static_assert(kCrcChunkSize % BlockCrcTable::kGranule == 0, "chunks must end on granules");
-
-uint32_t LoadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-void StoreLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
 
 }  // namespace
 
@@ -81,12 +69,12 @@ int CFormateVersion_0::Parse() {
     if (std::memcmp(header.data(), kImageMagic, sizeof(kImageMagic)) != 0) {
         return ImageBadHeader;
     }
-    const uint64_t headerLength = LoadLe32(&header[kImageHeaderLengthOffset]);
+    const uint64_t headerLength = GetLe32(&header[kImageHeaderLengthOffset]);
     if (headerLength >= fileSize) {
         return ImageTooSmall;
     }
     const uint64_t dataLength = fileSize - headerLength;
-    if (LoadLe32(&header[kImageDataLengthOffset]) != dataLength) {
+    if (GetLe32(&header[kImageDataLengthOffset]) != dataLength) {
         return ImageLengthMismatch;
     }
 
@@ -110,7 +98,7 @@ int CFormateVersion_0::Parse() {
         remaining -= n;
     }
     if (table) crc = table->DataCrc();
-    if (crc != LoadLe16(&header[kImageDataCrcOffset])) {
+    if (crc != GetLe16(&header[kImageDataCrcOffset])) {
         return ImageCrcMismatch;
     }
     blockCrcs_ = std::move(table);
@@ -118,7 +106,7 @@ int CFormateVersion_0::Parse() {
 }
 
 uint32_t CFormateVersion_0::GetHeaderLength() const {
-    return header_ ? LoadLe32(&(*header_)[kImageHeaderLengthOffset]) : kImageDefaultHeaderLength;
+    return header_ ? GetLe32(&(*header_)[kImageHeaderLengthOffset]) : kImageDefaultHeaderLength;
 }
 
 uint8_t CFormateVersion_0::HeaderByte(size_t offset) const { return header_ ? (*header_)[offset] : 0; }
@@ -141,11 +129,10 @@ std::vector<uint8_t> MakeUpdateImage(std::span<const uint8_t> data, uint32_t hea
     headerSize = std::max(headerSize, kImageFixedHeaderSize);
     std::vector<uint8_t> image(static_cast<size_t>(headerSize) + data.size(), 0);
     std::memcpy(image.data(), kImageMagic, sizeof(kImageMagic));
-    StoreLe32(&image[kImageHeaderLengthOffset], headerSize);
-    StoreLe32(&image[kImageDataLengthOffset], static_cast<uint32_t>(data.size()));
+    PutLe32(&image[kImageHeaderLengthOffset], headerSize);
+    PutLe32(&image[kImageDataLengthOffset], static_cast<uint32_t>(data.size()));
     const uint16_t crc = Crc16Ccitt(data.data(), static_cast<int64_t>(data.size()));
-    image[kImageDataCrcOffset] = static_cast<uint8_t>(crc);
-    image[kImageDataCrcOffset + 1] = static_cast<uint8_t>(crc >> 8);
+    PutLe16(&image[kImageDataCrcOffset], crc);
     std::copy(data.begin(), data.end(), image.begin() + headerSize);
     return image;
 }

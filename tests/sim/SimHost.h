@@ -16,7 +16,7 @@ namespace brev::sim::test {
 
 using Block = std::array<uint8_t, kCdbSize>;
 
-// The wire format is little-endian; packing is the one thing shared with the host code.
+// The wire format is little-endian; byte packing is the one thing shared with the host code.
 inline void Put32(uint8_t* p, uint32_t v) { PutLe32(p, v); }
 
 inline Block MakeCdb(uint8_t sub, uint32_t len = 0, uint32_t addr = 0) {
@@ -50,13 +50,12 @@ struct Host {
     std::optional<uint16_t> Crc(uint32_t addr, uint32_t len, uint8_t sub = cmd::GetCrc16) {
         std::vector<uint8_t> answer(2);
         if (!In(MakeCdb(sub, len, addr), answer).ok()) return std::nullopt;
-        return uint16_t(answer[0] | answer[1] << 8);
+        return GetLe16(answer.data());
     }
     std::optional<uint32_t> Id(uint8_t sub) {
         std::vector<uint8_t> answer(4);
         if (!In(MakeCdb(sub, 4), answer).ok()) return std::nullopt;
-        return uint32_t(answer[0]) | uint32_t(answer[1]) << 8 | uint32_t(answer[2]) << 16 |
-               uint32_t(answer[3]) << 24;
+        return GetLe32(answer.data());
     }
     // WriteRam then Execute, as the host loads a RAM program.
     TransferResult Run(const std::vector<uint8_t>& program, uint32_t loadAddr, uint32_t execAddr) {
