@@ -18,6 +18,8 @@ const char* TransferStatusText(TransferStatus s) {
             return "command rejected by the device";
         case TransferStatus::HostError:
             return "host adapter error";
+        case TransferStatus::ShortTransfer:
+            return "short transfer";
     }
     return "unknown";
 }
@@ -25,6 +27,8 @@ const char* TransferStatusText(TransferStatus s) {
 TransferResult CheckedResult(TransferResult r) {
     // A backend that delivered the command but saw a non-GOOD status must not pass as success.
     if (r.status == TransferStatus::Ok && r.scsiStatus != 0) r.status = TransferStatus::CheckCondition;
+    // The kernel completes a short data-in with GOOD and zero-fills the tail: not the device's data.
+    if (r.status == TransferStatus::Ok && r.residual != 0) r.status = TransferStatus::ShortTransfer;
     return r;
 }
 

@@ -41,6 +41,9 @@ enum class TransferStatus {
     OsError,         // the OS refused or failed the request
     CheckCondition,  // delivered, device answered CHECK CONDITION (or another non-GOOD status)
     HostError,       // host adapter / driver reported an error
+    // Delivered with status GOOD, but fewer data bytes moved than asked (`residual` says how
+    // many did not). Backends report such a transfer as Ok; CheckedResult makes it this.
+    ShortTransfer,
 };
 
 // What one Execute did. `status` says whether the command was delivered; the other fields are
@@ -56,18 +59,21 @@ struct TransferResult {
     uint8_t asc = 0, ascq = 0;
     // Bytes of the data phase asked for but not moved, in either direction. A delivered result
     // reports what the OS counted: 0 when the whole length moved, more after a short transfer,
-    // which still has status Ok (whether that is a failure is the caller's decision). A refused
+    // which a backend still reports as Ok; CheckedResult (and so every MassDevice transfer)
+    // turns it into ShortTransfer, since bytes the device never sent must not pass as its. A refused
     // or undelivered request reports its whole length: nothing it may have moved can be relied on.
     uint32_t residual = 0;
 
     bool ok() const { return status == TransferStatus::Ok; }
     bool delivered() const {
-        return status == TransferStatus::Ok || status == TransferStatus::CheckCondition;
+        return status == TransferStatus::Ok || status == TransferStatus::CheckCondition ||
+               status == TransferStatus::ShortTransfer;
     }
 };
 
 const char* TransferStatusText(TransferStatus s);
-// `r` with a delivered command whose SCSI status is not GOOD counted as CheckCondition.
+// `r` as the device layer judges it: a delivered command whose SCSI status is not GOOD counts as
+// CheckCondition, and one that moved fewer bytes than asked as ShortTransfer.
 TransferResult CheckedResult(TransferResult r);
 
 enum class OpenError { None, NotFound, PermissionDenied, Busy, Other };

@@ -35,17 +35,4 @@ std::optional<DeviceEvent> DecodeDeviceChangeMessage(WPARAM wParam, LPARAM lPara
     return DecodeDeviceChange(wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
 }
 
-bool WindowsDeviceEvents::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
-    std::optional<DeviceEvent> e = DecodeDeviceChangeMessage(wParam, lParam);
-    if (!e) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(std::move(*e));
-    return true;
-}
-
-std::vector<DeviceEvent> WindowsDeviceEvents::ReadEvents() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(pending_, {});
-}
-
 }  // namespace brev

@@ -156,6 +156,13 @@ inline TransferResult Status(TransferStatus s, uint8_t scsiStatus = 0) {
     return r;
 }
 
+// Status GOOD, but `residual` bytes of the data phase not moved.
+inline TransferResult Short(uint32_t residual) {
+    TransferResult r;
+    r.residual = residual;
+    return r;
+}
+
 // "C0 03 00 ..." -> "C003..." so expected blocks can be written with spaces.
 inline std::string Compact(std::string s) {
     std::erase(s, ' ');

@@ -9,6 +9,7 @@ namespace {
 
 using test::FakeBackend;
 using test::FakeVolume;
+using test::Short;
 using test::Status;
 
 struct MatchCase {
@@ -174,6 +175,7 @@ TEST_F(MassDeviceTest, EveryTransferFailureIsReportedAsFailure) {
         {Status(TransferStatus::Timeout), TransferStatus::Timeout},
         {Status(TransferStatus::NoDevice), TransferStatus::NoDevice},
         {Status(TransferStatus::OsError), TransferStatus::OsError},
+        {Short(2), TransferStatus::ShortTransfer},  // GOOD, but 2 of the bytes never moved
     };
     auto dev = Make();
     ASSERT_EQ(dev->Open(), 1);

@@ -59,22 +59,5 @@ TEST(WindowsDeviceChange, DecodesOnlyTheLowestLetterOfAVolumeArrivalOrRemoval) {
     }
 }
 
-TEST(WindowsDeviceChange, EventSourceQueuesDecodedEventsInOrder) {
-    WindowsDeviceEvents source;
-    EXPECT_EQ(source.Fd(), -1);
-    const auto e = Volume(Bit('E'));
-    const auto iface = Volume(Bit('E'), DBT_DEVTYP_DEVICEINTERFACE);
-    EXPECT_TRUE(source.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&e)));
-    EXPECT_FALSE(source.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&iface)));
-    EXPECT_TRUE(source.OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&e)));
-
-    const auto events = source.ReadEvents();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].kind, DeviceEvent::Kind::Arrival);
-    EXPECT_EQ(events[1].kind, DeviceEvent::Kind::Removal);
-    EXPECT_EQ(events[1].volume.name, "E");
-    EXPECT_TRUE(source.ReadEvents().empty());
-}
-
 }  // namespace
 }  // namespace brev
