@@ -209,6 +209,10 @@ void CAppController::handleArrival(const VolumeRef& volume) {
             pcModeDevices_.erase(volume.name);
         }
         updatePcMode();
+        // The arrival replaced the one whose download was waiting: wait again for this one, so
+        // the device gets exactly one download.
+        if (auto pending = pendingDownloads_.find(volume.name); pending != pendingDownloads_.end() && !pcMode)
+            scheduleDownload(volume.name, pending->second);
         return;
     }
 
@@ -243,11 +247,14 @@ void CAppController::updatePcMode() {
 
 void CAppController::scheduleDownload(const std::string& name, bool console) {
     const uint64_t serial = arrivalSerial_[name];
+    pendingDownloads_[name] = console;
     auto fire = [this, alive = std::weak_ptr<bool>(alive_), name, serial, console] {
         auto token = alive.lock();
         if (!token || !*token) return;
         // Only the latest arrival of a device that is still attached gets its download.
-        if (!FindPresentDevice(presentDevices_, name) || arrivalSerial_[name] != serial) return;
+        if (arrivalSerial_[name] != serial) return;
+        pendingDownloads_.erase(name);
+        if (!FindPresentDevice(presentDevices_, name)) return;
         if (console) {
             startConsoleDownload(name);
         } else {
@@ -270,6 +277,8 @@ bool CAppController::StartDownload(const std::string& name, int eraseOnly, int e
     request.writeRandom = writeRandom;
     request.exFlash = exFlash;
     if (window_) request.pins = window_->pinTexts();
+    // Console mode shows the command line's file in the file field: every download writes that one.
+    if (consoleMode_ && !consoleFilePath_.empty()) request.filePath = consoleFilePath_;
     return StartDownloadJob(jobEnvironment(), presentDevices_, request);
 }
 

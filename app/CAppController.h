@@ -137,7 +137,9 @@ private:
     std::set<std::string> pcModeDevices_;  // names in presentDevices_ served in PC mode
     std::atomic<bool> pcModeActive_{false};
     std::map<std::string, uint64_t> arrivalSerial_;  // tells a device's arrivals apart
-    bool scanned_ = false;                           // Run() has listed the devices present at start
+    // Automatic downloads waiting for their pause to end, by device: true for console mode.
+    std::map<std::string, bool> pendingDownloads_;
+    bool scanned_ = false;  // Run() has listed the devices present at start
     bool consoleMode_ = false;
     std::string consoleFilePath_;
     std::unique_ptr<CTestConnection> testConnection_;

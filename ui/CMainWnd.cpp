@@ -375,7 +375,14 @@ void CMainWnd::onStartDownloadClick(QWidget* sender) {
             }
         }
     }
-    events_.StartDownload.Raise(ToUtf8(button->text()), eraseOnly_, eraseUse4K_, writeRandom_, exFlash_);
+    // A greyed option (external flash greys three) keeps its check mark but must not act.
+    const auto active = [this](const char* name, int value) {
+        const QWidget* option = FindControl<QWidget>(this, name);
+        return option && option->isEnabled() ? value : 0;
+    };
+    events_.StartDownload.Raise(ToUtf8(button->text()), active("btnEraseOnly", eraseOnly_),
+                                active("btnEraseUse4K", eraseUse4K_), active("btnWriteRandon", writeRandom_),
+                                exFlash_);
 }
 
 void CMainWnd::onStartReadClick(QWidget* sender) {

@@ -398,6 +398,38 @@ TEST_F(ControllerTest, ConsoleModeDownloadsItsFileToEveryDownloadModeDevice) {
     EXPECT_EQ(out.find("[sim1] succeeded"), std::string::npos);
 }
 
+TEST_F(ControllerTest, ConsoleModeRowClicksWriteTheConsoleFile) {
+    auto consoleData = Pattern(4096 + 5, 21);
+    auto consoleFile = WriteImage("console.up", consoleData);
+    auto savedFile = WriteImage("saved.up", Pattern(4096, 22)).string();
+    Start({"brevload", "-a", "-f" + consoleFile.string()});
+    controller->settings().setDownloadFilePath(savedFile);
+    auto device = Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    ASSERT_EQ(timers.pending(), 1u);  // the console's own download waits; the operator clicks first
+
+    window->events().StartDownload.Raise("sim0", 0, 0, 0, 0);
+    controller->WaitForJobs();
+    // The file the window shows, not the saved one; the saved choice is left as it was.
+    EXPECT_EQ(device->ReadNor(0, static_cast<uint32_t>(consoleData.size())), consoleData);
+    EXPECT_EQ(controller->settings().downloadFilePath(), savedFile);
+}
+
+TEST_F(ControllerTest, ArrivalRepeatedDuringThePauseStillGetsOneDownload) {
+    Start();
+    controller->settings().autoDownloadFlag = 1;
+    const auto data = Pattern(4096, 23);
+    controller->settings().setDownloadFilePath(WriteImage("fw.up", data).string());
+    auto device = Attach("sim0", Download());
+    controller->PumpDeviceEvents();
+    // The system reports the same arrival twice, without a removal in between.
+    controller->OnDeviceChanged({DeviceEvent::Kind::Arrival, {"sim0", sim::SimBus::PathFor("sim0")}});
+    timers.FireAll();
+    controller->WaitForJobs();
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+    EXPECT_EQ(device->ReadNor(0, 4096), data);
+}
+
 TEST_F(ControllerTest, ConsoleModeWithoutFileOrConsole) {
     // No file: the banner only; arrivals are handled as usual.
     auto device = AttachBeforeStart("sim0", Download());

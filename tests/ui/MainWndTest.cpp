@@ -326,6 +326,26 @@ TEST_F(MainWndTest, ExternalFlashTwiceRestoresControlsAndKeepsOptions) {
     EXPECT_TRUE(button("btnAutoDownload")->isEnabled());
 }
 
+TEST_F(MainWndTest, OptionsGreyedByExternalFlashDoNotAct) {
+    open();
+    for (const char* name : {"btnEraseOnly", "btnEraseUse4K", "btnWriteRandon"}) button(name)->click();
+    button("opExFlash")->click();
+    std::vector<std::tuple<std::string, int, int, int, int>> started;
+    wnd->events().StartDownload.Subscribe(
+        this, [&](const std::string& n, int a, int b, int c, int d) { started.emplace_back(n, a, b, c, d); });
+    wnd->AddDeviceItem("E");
+    rowButton("E", "btnStartDownload")->click();
+    // Checked but greyed: an external-flash download, not an erase of the internal flash.
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0], std::make_tuple(std::string("E"), 0, 0, 0, 1));
+    expectCheck("btnEraseOnly", true);  // the mark stays for when external flash is turned off
+
+    button("opExFlash")->click();
+    rowButton("E", "btnStartDownload")->click();
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1], std::make_tuple(std::string("E"), 1, 1, 1, 0));
+}
+
 TEST_F(MainWndTest, AutomaticDownloadNeedsAReadableFile) {
     open();
     button("btnAutoDownload")->click();
