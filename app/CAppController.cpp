@@ -231,9 +231,8 @@ void CAppController::handleArrival(const VolumeRef& volume) {
 }
 
 void CAppController::handleRemoval(const std::string& name) {
-    if (!FindPresentDevice(presentDevices_, name)) return;
+    if (std::erase_if(presentDevices_, [&](const PresentDevice& d) { return d.name == name; }) == 0) return;
     log(kDeviceRemoved, name);
-    std::erase_if(presentDevices_, [&](const PresentDevice& d) { return d.name == name; });
     window_->RemoveDeviceItem(name);
     pcModeDevices_.erase(name);
     updatePcMode();

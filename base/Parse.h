@@ -46,9 +46,10 @@ std::optional<T> ParseInteger(std::string_view text, NumberBase base = NumberBas
 }
 
 // What C's atoi/strtoll read: leading blanks, an optional sign, then decimal digits up to the
-// first other character; 0 without digits. Values beyond T's range are clamped to it.
+// first other character; 0 without digits. Values beyond T's range are clamped to it. `end`, when
+// given, receives what strtoll's end pointer would: the offset after the last digit, 0 without one.
 template <std::integral T>
-T ParseLeadingInteger(std::string_view s) {
+T ParseLeadingInteger(std::string_view s, std::size_t* end = nullptr) {
     using Limits = std::numeric_limits<T>;
     std::size_t i = 0;
     while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
@@ -59,10 +60,12 @@ T ParseLeadingInteger(std::string_view s) {
     const U cap =
         negative ? static_cast<U>(U(0) - static_cast<U>(Limits::min())) : static_cast<U>(Limits::max());
     U value = 0;
+    const std::size_t digits = i;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
         const U digit = static_cast<U>(s[i] - '0');
         value = value > (cap - digit) / 10 ? cap : static_cast<U>(value * 10 + digit);
     }
+    if (end != nullptr) *end = i > digits ? i : 0;
     if (!negative) return static_cast<T>(value);
     if constexpr (std::is_signed_v<T>) return static_cast<T>(U(0) - value);
     return 0;  // no negative unsigned values

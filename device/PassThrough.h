@@ -72,6 +72,10 @@ struct TransferResult {
 };
 
 const char* TransferStatusText(TransferStatus s);
+// The requests every handle refuses before anything is sent (see IPassThroughHandle::Execute).
+inline bool IsRefusedRequest(const uint8_t* cdb, DataDirection dir, const uint8_t* data, uint32_t length) {
+    return cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None));
+}
 // `r` as the device layer judges it: a delivered command whose SCSI status is not GOOD counts as
 // CheckCondition, and one that moved fewer bytes than asked as ShortTransfer.
 TransferResult CheckedResult(TransferResult r);

@@ -48,7 +48,7 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         report.log(text::kReadFlashIdFailed);
         return false;
     }
-    outcome.flashId = brev::GetLe32(id);
+    outcome.flashId = GetLe32(id);
     report.log(text::FillText(text::kFlashId, *outcome.flashId));
     report.progress(10);
 
@@ -158,6 +158,14 @@ JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job)
     return RunInternalFlashPath(env, job, file, loader, report);
 }
 
+namespace {
+
+bool StartJobThread(const JobEnvironment& env, const DownloadJob& job) {
+    return StartRegisteredJob(env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); });
+}
+
+}  // namespace
+
 void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job) {
     const JobOutcome outcome = ExecuteDownloadJob(env, job);
     if (env.notifier != nullptr) env.notifier->JobFinished(job.deviceName, outcome);
@@ -201,8 +209,7 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
     job.pcModeDevice = IsPcModeProduct(device->productId);
     job.pins = request.pins;
 
-    const bool started =
-        StartRegisteredJob(env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); });
+    const bool started = StartJobThread(env, job);
     if (!started) report.log(text::FillText(text::kDeviceBusy, job.deviceName));
     return started;
 }
@@ -213,7 +220,7 @@ bool StartRandomTest(const JobEnvironment& env, const PresentDevice& device, int
     job.devicePath = device.devicePath;
     job.writeRandom = 1;
     job.eraseUse4K = eraseUse4K;
-    return StartRegisteredJob(env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); });
+    return StartJobThread(env, job);
 }
 
 }  // namespace brev

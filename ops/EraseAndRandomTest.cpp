@@ -67,7 +67,7 @@ bool WriteAndCheckRandomData(const JobEnvironment& env, int eraseUse4K,
     for (uint32_t i = 0; i < n; ++i) {
         uint8_t crc[2] = {};
         if (!loader->GetCrc16(crc, i * blockSize, blockSize)) return false;
-        if (brev::GetLe16(crc) != Crc16Ccitt(data.data() + i * blockSize, blockSize)) return false;
+        if (GetLe16(crc) != Crc16Ccitt(data.data() + i * blockSize, blockSize)) return false;
     }
     return true;
 }

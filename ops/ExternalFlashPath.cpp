@@ -73,7 +73,7 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
 
     uint8_t raw[4] = {};
     if (!device.TransferIn(cmd::LoaderReadFlashIdBlock().data(), sizeof raw, raw)) return false;
-    const uint32_t id = brev::GetLe32(raw) >> 8;
+    const uint32_t id = GetLe32(raw) >> 8;
     // No part wired, or floating lines.
     if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) return false;
     report.log(text::FillText(text::kExternalFlashId, id));

@@ -36,19 +36,6 @@ QString FromUtf8(const std::string& text) {
 
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 
-// True when the number ParseLeadingInteger reads is all there is: blanks, a sign, digits and
-// nothing after them, or no text at all.
-bool IsWholeLeadingInteger(std::string_view text) {
-    if (text.empty()) return true;
-    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
-    if (i == std::string_view::npos) return false;
-    if (text[i] == '+' || text[i] == '-') ++i;
-    if (i == text.size()) return false;
-    for (; i < text.size(); ++i)
-        if (text[i] < '0' || text[i] > '9') return false;
-    return true;
-}
-
 enum class FileAccess { Missing, Unreadable, Readable };
 
 // Whether the operator's firmware file can be used: it exists and can be opened for reading.
@@ -394,8 +381,9 @@ void CMainWnd::onBusParamChanged(QWidget* sender) {
     auto* edit = qobject_cast<QLineEdit*>(sender);
     if (!edit) return;
     const std::string text = ToUtf8(edit->text());
-    const int64_t value = ParseLeadingInteger<int64_t>(text);
-    if (!IsWholeLeadingInteger(text)) {
+    std::size_t end = 0;
+    const int64_t value = ParseLeadingInteger<int64_t>(text, &end);
+    if (end != text.size()) {
         // Only the number stays; setting it notifies again, and that stores it.
         const QString number = QString::number(value);
         edit->setText(number);

@@ -63,7 +63,7 @@ public:
     TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                            uint32_t timeoutMs) override {
         // A data phase needs a buffer and a direction; refuse rather than send a mismatched request.
-        if (cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None))) {
+        if (IsRefusedRequest(cdb, dir, data, length)) {
             TransferResult r;
             r.status = TransferStatus::OsError;
             r.osError = EINVAL;

@@ -157,7 +157,7 @@ public:
                            uint32_t timeoutMs) override {
         TransferResult r;
         r.residual = length;
-        if (cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None))) {
+        if (IsRefusedRequest(cdb, dir, data, length)) {
             // Refused the way an OS refuses it: nothing reaches the device.
             r.status = TransferStatus::OsError;
             r.osError = EINVAL;

@@ -82,7 +82,7 @@ public:
             r.status = TransferStatus::NotOpen;
             return r;
         }
-        if (cdb == nullptr || (length > 0 && (data == nullptr || dir == DataDirection::None))) {
+        if (IsRefusedRequest(cdb, dir, data, length)) {
             // A data phase needs a buffer and a direction; refuse rather than send a mismatched request.
             r.status = TransferStatus::OsError;
             r.osError = ERROR_INVALID_PARAMETER;

@@ -82,6 +82,17 @@ TEST(ParseLeadingInteger, ReadsLikeAtoiAndClampsInsteadOfOverflowing) {
         EXPECT_EQ(ParseLeadingInteger<int32_t>(c.text), c.asInt32);
         EXPECT_EQ(ParseLeadingInteger<int64_t>(c.text), c.asInt64);
     }
+    // Where it stopped, as strtoll's end pointer says it: after the digits, or 0 without any.
+    const struct {
+        const char* text;
+        std::size_t end;
+    } ends[] = {
+        {"", 0}, {"  ", 0}, {"+", 0}, {" 12", 3}, {"12 ", 2}, {"-7x", 2}, {"99999999999999999999", 20}};
+    for (const auto& c : ends) {
+        std::size_t end = 99;
+        ParseLeadingInteger<int32_t>(c.text, &end);
+        EXPECT_EQ(end, c.end) << "text '" << c.text << "'";
+    }
     EXPECT_EQ(ParseLeadingInteger<uint8_t>("300"), 255);
     EXPECT_EQ(ParseLeadingInteger<uint8_t>("-3"), 0);
 }
