@@ -54,6 +54,7 @@ int Main(int argc, char** argv) {
     const OutputMode mode =
         options.json ? OutputMode::Json : (StdoutIsTerminal() ? OutputMode::Terminal : OutputMode::Plain);
     COutput output(mode, options.quiet);
+    output.SetVerbose(options.verbose);
     CommandContext ctx{options, output, nullptr};
     if (!chosen->NeedsDevices()) return ToInt(chosen->Execute(ctx));
 

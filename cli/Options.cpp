@@ -123,6 +123,8 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
         ->group(kOutput);
     app.add_flag("--json", o.json, "One JSON object per line for every event")->group(kOutput);
     app.add_flag("-q,--quiet", o.quiet, "Print only the summary")->group(kOutput);
+    app.add_flag("-v,--verbose", o.verbose, "On a failed job's line, also say which step failed and how")
+        ->group(kOutput);
 }
 
 }  // namespace brev::cli

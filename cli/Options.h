@@ -37,6 +37,7 @@ struct CommonOptions {
     std::string traceFile;
     bool json = false;
     bool quiet = false;
+    bool verbose = false;  // -v: a failed job's line says what failed
 
     bool simulated() const { return simulate > 0 || simulatePc > 0; }
 };

@@ -114,8 +114,26 @@ JsonObject JsonEvent(const char* event, const std::string& device) {
     return obj;
 }
 
+namespace {
+
+// Why a job failed: both null on success.
+void AddReason(JsonObject& obj, const JobOutcome& outcome) {
+    if (outcome.success || outcome.reason.empty()) {
+        obj.AddNull("reason").AddNull("detail");
+    } else {
+        obj.Add("reason", outcome.reason).Add("detail", outcome.detail);
+    }
+}
+
+}  // namespace
+
 COutput::COutput(OutputMode mode, bool quiet, std::FILE* out, std::FILE* err)
     : mode_(mode), quiet_(quiet), out_(out), err_(err) {}
+
+void COutput::SetVerbose(bool verbose) {
+    std::lock_guard lock(mutex_);
+    verbose_ = verbose;
+}
 
 void COutput::SetBytesSource(std::function<uint64_t(const std::string&)> source) {
     std::lock_guard lock(mutex_);
@@ -324,6 +342,7 @@ void COutput::JobFinished(const std::string& name, const JobOutcome& outcome) {
                         obj.AddNull("flashId");
                     }
                     obj.Add("bytes", outcome.bytesWritten).Add("seconds", seconds);
+                    AddReason(obj, outcome);
                     emitJson(obj);
                 } else {
                     printLine(finalLine(*row));
@@ -393,6 +412,11 @@ void COutput::Summary() {
             }
             d.Add("bytes", r.outcome ? r.outcome->bytesWritten : uint64_t{0});
             d.Add("seconds", std::chrono::duration<double>(r.end - r.begin).count());
+            if (r.outcome) {
+                AddReason(d, *r.outcome);
+            } else {
+                d.AddNull("reason").AddNull("detail");
+            }
             if (devices.size() > 1) devices += ',';
             devices += d.str();
         }
@@ -409,37 +433,47 @@ void COutput::Summary() {
         return;
     }
     struct Cells {
-        std::string device, result, flashId, bytes, time;
+        std::string device, result, reason, flashId, bytes, time;
     };
-    std::vector<Cells> table{{"DEVICE", "RESULT", "FLASH ID", "BYTES", "TIME"}};
+    std::vector<Cells> table{{"DEVICE", "RESULT", "REASON", "FLASH ID", "BYTES", "TIME"}};
     for (const Row& r : rows_) {
         Cells c;
         c.device = r.name;
         c.result = resultText(r);
+        c.reason = r.outcome && !r.outcome->reason.empty() ? r.outcome->reason : "-";
         c.flashId = r.outcome && r.outcome->flashId ? Hex(*r.outcome->flashId) : "-";
         c.bytes = r.outcome ? std::to_string(r.outcome->bytesWritten) : "-";
         c.time = r.started ? FormatSeconds(std::chrono::duration<double>(r.end - r.begin).count()) : "-";
         table.push_back(std::move(c));
     }
-    size_t w[5] = {};
+    // The reason column only when a job failed: a clean run keeps its table short.
+    const bool anyReason = std::any_of(rows_.begin(), rows_.end(), [](const Row& r) {
+        return r.outcome && !r.outcome->success && !r.outcome->reason.empty();
+    });
+    if (!anyReason) {
+        for (Cells& c : table) c.reason.clear();
+    }
+    constexpr int kColumns = 6;
+    size_t w[kColumns] = {};
     for (const Cells& c : table) {
-        const std::string* cells[5] = {&c.device, &c.result, &c.flashId, &c.bytes, &c.time};
-        for (int i = 0; i < 5; ++i) w[i] = std::max(w[i], cells[i]->size());
+        const std::string* cells[kColumns] = {&c.device, &c.result, &c.reason, &c.flashId, &c.bytes, &c.time};
+        for (int i = 0; i < kColumns; ++i) w[i] = std::max(w[i], cells[i]->size());
     }
     std::string text = "\n";
     for (const Cells& c : table) {
-        const std::string* cells[5] = {&c.device, &c.result, &c.flashId, &c.bytes, &c.time};
+        const std::string* cells[kColumns] = {&c.device, &c.result, &c.reason, &c.flashId, &c.bytes, &c.time};
         std::string line;
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < kColumns; ++i) {
+            if (i == 2 && !anyReason) continue;
             std::string cell = *cells[i];
             // Numbers right-aligned, words left-aligned.
-            if (i >= 3) {
+            if (i >= 4) {
                 cell.insert(0, w[i] - cell.size(), ' ');
             } else {
                 cell.append(w[i] - cell.size(), ' ');
             }
             line += cell;
-            if (i < 4) line += "  ";
+            if (i < kColumns - 1) line += "  ";
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         text += line + "\n";
@@ -519,12 +553,15 @@ std::string COutput::finalLine(const Row& r) const {
     const uint64_t b = bytes(r);
     const double seconds = std::chrono::duration<double>(r.end - r.begin).count();
     const bool ok = r.outcome && r.outcome->success;
-    std::string line = r.name + ": " + (ok ? "OK" : "FAILED") + " (";
+    std::string line = r.name + ": " + (ok ? "OK" : "FAILED");
+    if (!ok && r.outcome && !r.outcome->reason.empty()) line += " " + r.outcome->reason;
+    line += " (";
     if (r.outcome && r.outcome->flashId) line += "flash id " + Hex(*r.outcome->flashId) + ", ";
     line += std::to_string(r.outcome ? r.outcome->bytesWritten : 0) + " bytes, " + FormatSeconds(seconds);
     if (mode_ == OutputMode::Terminal)
         line += ", " + FormatBytes(b) + " transferred at " + FormatRate(b, seconds);
     line += ")";
+    if (verbose_ && !ok && r.outcome && !r.outcome->detail.empty()) line += ": " + r.outcome->detail;
     if (mode_ == OutputMode::Terminal) line = (ok ? "\x1b[32m" : "\x1b[31m") + line + "\x1b[0m";
     return line;
 }

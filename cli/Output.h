@@ -31,6 +31,8 @@ public:
     COutput(OutputMode mode, bool quiet, std::FILE* out = stdout, std::FILE* err = stderr);
 
     OutputMode mode() const { return mode_; }
+    // With `verbose`, a failed job's line ends with what failed, as the job described it.
+    void SetVerbose(bool verbose);
     // Bytes moved to and from a device so far (for the bars' byte count and rate).
     void SetBytesSource(std::function<uint64_t(const std::string&)> source);
     // Called (on the job's thread) after a job's result has been recorded.
@@ -104,6 +106,7 @@ private:
     std::FILE* err_;
     std::function<uint64_t(const std::string&)> bytesSource_;
     std::function<void()> finishedHook_;
+    bool verbose_ = false;
 
     mutable std::mutex mutex_;
     std::vector<Row> rows_;

@@ -1,5 +1,6 @@
 #include "device/MassDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -90,6 +91,8 @@ bool MassDevice::TransferOut(const uint8_t* cdb, uint32_t length, const uint8_t*
 
 bool MassDevice::transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length) {
     lastTransfer_ = TransferResult{};
+    lastCommand_.fill(0);
+    if (cdb != nullptr) std::copy_n(cdb, kCdbSize, lastCommand_.begin());
     if (!handle_ || !opened_.load()) {
         lastTransfer_.status = TransferStatus::NotOpen;
         return false;

@@ -1,6 +1,7 @@
 // One target device: its identity strings and an open pass-through handle.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -41,6 +42,9 @@ public:
     // Details of the last transfer and of the last failed open, for logs and tests.
     // lastTransfer(): NoDevice / OsError / Timeout mean not delivered, CheckCondition a rejected command.
     const TransferResult& lastTransfer() const { return lastTransfer_; }
+    // The command block of the last transfer asked for (zeros before the first): with
+    // lastTransfer() it says which step of a multi-command operation failed.
+    const std::array<uint8_t, kCdbSize>& lastCommand() const { return lastCommand_; }
     // Why the last Open() could not open the volume; None when it opened, or was no candidate or no match.
     OpenError lastOpenError() const { return lastOpenError_; }
     std::string openErrorHint() const;
@@ -61,6 +65,7 @@ private:
     std::unique_ptr<IPassThroughHandle> handle_;
     std::atomic<bool> opened_{false};
     TransferResult lastTransfer_;
+    std::array<uint8_t, kCdbSize> lastCommand_{};
     OpenError lastOpenError_ = OpenError::None;
 };
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "device/PassThrough.h"
 
@@ -13,5 +14,9 @@ namespace brev {
 // device actually wrote, not the buffer size. A field the data does not reach, or data of any
 // other format, leaves that field of `out` as it was.
 void DecodeSense(const uint8_t* sense, std::size_t length, TransferResult& out);
+
+// The sense in words, for logs: "illegal request: invalid command operation code (05/20/00)".
+// An additional sense code without words of its own shows as its numbers only.
+std::string SenseText(uint8_t senseKey, uint8_t asc, uint8_t ascq);
 
 }  // namespace brev

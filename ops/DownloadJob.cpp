@@ -7,6 +7,7 @@
 #include "base/Utf8Path.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
+#include "ops/Failure.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/JobStart.h"
@@ -40,11 +41,16 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
     const uint8_t clk = JobClkDiv(env);
     const uint8_t selector = loaderRef.protocol()->selector;
 
-    if (!loaderRef.Init(clk, 0, 0, 0, 0)) return false;
+    const MassDevice& device = *loaderRef.device();
+    if (!loaderRef.Init(clk, 0, 0, 0, 0)) {
+        SetDeviceFailure(outcome, device, reason::kInitFailed);
+        return false;
+    }
     report.progress(5);
 
     uint8_t id[4] = {};
     if (!loaderRef.SendIn(cmd::ReadFlashIdBlock(selector), id, sizeof id)) {
+        SetDeviceFailure(outcome, device, reason::kFlashIdFailed);
         report.log(text::kReadFlashIdFailed);
         return false;
     }
@@ -52,29 +58,47 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
     report.log(text::FillText(text::kFlashId, *outcome.flashId));
     report.progress(10);
 
-    // A file that ends at or before its data offset (or changed since its check) has nothing
-    // sound to write; more than 4 GiB does not fit the device's addresses.
-    const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
-    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
+    auto fileFailure = [&](const char* why, const std::string& detail) {
+        SetFailure(outcome, why, detail);
         report.log(text::kFileReadFailed);
         return false;
+    };
+    // A file whose length changed since its check is not the file that was checked.
+    const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
+    const BlockCrcTable* checked = job.blockCrcs.get();
+    if (checked != nullptr &&
+        (job.dataOffset < 0 || file.length() < offset || file.length() - offset != checked->dataLength())) {
+        return fileFailure(reason::kFileChanged, "the file holds " + std::to_string(file.length()) +
+                                                     " bytes, not the checked header and " +
+                                                     std::to_string(checked->dataLength()) + " data bytes");
+    }
+    // A file that ends at or before its data offset has nothing sound to write; more than 4 GiB
+    // does not fit the device's addresses.
+    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
+        return fileFailure(reason::kFileUnreadable, "the file holds " + std::to_string(file.length()) +
+                                                        " bytes: no data after its " + std::to_string(offset) +
+                                                        "-byte header, or more than 4 GiB");
     }
     const auto dataLength = static_cast<uint32_t>(file.length() - offset);
-    // A file whose length changed since its check is not the file that was checked.
-    const BlockCrcTable* checked = job.blockCrcs.get();
-    if (checked != nullptr && checked->dataLength() != dataLength) {
-        report.log(text::kFileReadFailed);
-        return false;
-    }
 
     std::vector<uint8_t> buffer(kLargestSingleBlock);
     auto writeBlock = [&](uint32_t addr, uint32_t length) {
+        const int64_t block = addr / blockSize;
         if (!file.ReadAt(offset + addr, buffer.data(), length)) {
-            report.log(text::kFileReadFailed);
+            return fileFailure(checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
+                               "block " + std::to_string(block) + ": the file ended before its " +
+                                   std::to_string(length) + " bytes");
+        }
+        // Compared before the erase: a block whose data is not what was checked keeps its old contents.
+        const auto expected = checked != nullptr ? checked->BlockCrc(addr, length) : std::nullopt;
+        if (expected && Crc16Ccitt(buffer.data(), length) != *expected) {
+            return fileFailure(reason::kFileChanged, "block " + std::to_string(block) + " at " + HexText(addr) +
+                                                         ": the file's data differs from the checked image");
+        }
+        if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit, expected)) {
+            SetDeviceFailure(outcome, device, reason::kWriteFailed, block);
             return false;
         }
-        const auto expected = checked != nullptr ? checked->BlockCrc(addr, length) : std::nullopt;
-        if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit, expected)) return false;
         outcome.bytesWritten += length;
         return true;
     };
@@ -146,9 +170,11 @@ JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job)
     // Held open until the job ends, whichever path writes it.
     JobFile file(PathFromUtf8(job.filePath));
     if (!file.isOpen()) {
+        JobOutcome outcome;
+        SetFailure(outcome, reason::kFileUnreadable, file.openError());
         report.log(text::kCannotAccessFile);
         report.box(text::kCannotAccessFile);
-        return {};
+        return outcome;
     }
     report.row(0);
     report.image(ProgressLoading);

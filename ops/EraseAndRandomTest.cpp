@@ -3,6 +3,7 @@
 
 #include "base/Bytes.h"
 #include "image/Crc16.h"
+#include "ops/Failure.h"
 #include "ops/JobReport.h"
 #include "ops/Paths.h"
 #include "ops/Texts.h"
@@ -25,11 +26,13 @@ JobOutcome RunEraseOnly(const JobEnvironment& env, const std::shared_ptr<CDataLo
     MassDevice& device = *loader->device();
 
     if (device.Open() == 0 || !loader->Init(JobClkDiv(env), 0, 0, 0, 0)) {
+        SetDeviceFailure(outcome, device, reason::kInitFailed);
         report.log(text::kDeviceInitFailed);
     } else {
         report.image(ProgressLoading);
         report.progress(50);
         outcome.success = loader->Send(cmd::EraseChipBlock(loader->protocol()->selector));
+        if (!outcome.success) SetDeviceFailure(outcome, device, reason::kEraseFailed);
     }
     report.progress(100);
     if (outcome.success) {
@@ -56,9 +59,12 @@ bool WriteAndCheckRandomData(const JobEnvironment& env, int eraseUse4K,
     std::vector<uint8_t> data(kRandomDataSize);
     FillRandomData(data.data(), data.size(), env.tickCount ? env.tickCount() : 0);
 
+    const MassDevice& device = *loader->device();
     for (uint32_t i = 0; i < n; ++i) {
-        if (!EraseWriteVerify(loader, i * blockSize, data.data() + i * blockSize, blockSize, unit))
+        if (!EraseWriteVerify(loader, i * blockSize, data.data() + i * blockSize, blockSize, unit)) {
+            SetDeviceFailure(outcome, device, reason::kWriteFailed, i);
             return false;
+        }
         outcome.bytesWritten += blockSize;
         report.progress(static_cast<int>(i * step));
     }
@@ -66,8 +72,16 @@ bool WriteAndCheckRandomData(const JobEnvironment& env, int eraseUse4K,
     // one.
     for (uint32_t i = 0; i < n; ++i) {
         uint8_t crc[2] = {};
-        if (!loader->GetCrc16(crc, i * blockSize, blockSize)) return false;
-        if (GetLe16(crc) != Crc16Ccitt(data.data() + i * blockSize, blockSize)) return false;
+        if (!loader->GetCrc16(crc, i * blockSize, blockSize)) {
+            SetDeviceFailure(outcome, device, reason::kReadFailed, i);
+            return false;
+        }
+        if (GetLe16(crc) != Crc16Ccitt(data.data() + i * blockSize, blockSize)) {
+            SetFailure(outcome, reason::kVerifyMismatch,
+                       "block " + std::to_string(i) + " at " + HexText(i * blockSize) +
+                           ": changed after the other blocks were written");
+            return false;
+        }
     }
     return true;
 }
@@ -82,6 +96,7 @@ JobOutcome RunRandomDataTest(const JobEnvironment& env, int eraseUse4K,
     MassDevice& device = *loader->device();
 
     if (device.Open() == 0 || !loader->Init(JobClkDiv(env), 0, 0, 0, 0)) {
+        SetDeviceFailure(outcome, device, reason::kInitFailed);
         report.log(text::kDeviceInitFailed);
     } else {
         outcome.success = WriteAndCheckRandomData(env, eraseUse4K, loader, report, outcome);

@@ -7,6 +7,7 @@
 #include "base/Parse.h"
 #include "base/Utf8.h"
 #include "base/Utf8Path.h"
+#include "ops/Failure.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/LoaderPath.h"
@@ -68,19 +69,42 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
                         const std::shared_ptr<CDataLoader2>& loader, const JobReport& report,
                         JobOutcome& outcome) {
     MassDevice& device = *loader->device();
-    if (device.Open() == 0) return false;
+    if (device.Open() == 0) {
+        SetOpenFailure(outcome, device);
+        return false;
+    }
+    // The loader's own failures stop nothing (the identity read fails next), but they came first.
+    JobOutcome first;
+    if (!JobFile(env.deviceProgramsDir / "spi.bin").isOpen()) {
+        SetFailure(first, reason::kFileUnreadable, "the flash loader spi.bin cannot be read");
+    }
     StartSpiLoader(env, device, job.pins);
+    if (!device.lastTransfer().ok()) SetDeviceFailure(first, device, reason::kInitFailed);
+    auto fail = [&] {
+        SetFailure(outcome, first.reason.c_str(), first.detail);
+        return false;
+    };
 
     uint8_t raw[4] = {};
-    if (!device.TransferIn(cmd::LoaderReadFlashIdBlock().data(), sizeof raw, raw)) return false;
+    if (!device.TransferIn(cmd::LoaderReadFlashIdBlock().data(), sizeof raw, raw)) {
+        SetDeviceFailure(first, device, reason::kFlashIdFailed);
+        return fail();
+    }
     const uint32_t id = GetLe32(raw) >> 8;
     // No part wired, or floating lines.
-    if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) return false;
+    if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) {
+        SetFailure(first, reason::kNoExternalFlash,
+                   "identity " + HexText(id) + ": no flash answers on the pins " + job.pins[0] + ", " + job.pins[1] +
+                       ", " + job.pins[2] + ", " + job.pins[3]);
+        return fail();
+    }
     report.log(text::FillText(text::kExternalFlashId, id));
     outcome.flashId = id;
 
     // The whole file, header included; more than 4 GiB does not fit the device's addresses.
     if (file.length() == 0 || file.length() > UINT32_MAX) {
+        SetFailure(outcome, reason::kFileUnreadable,
+                   "the file holds " + std::to_string(file.length()) + " bytes: nothing, or more than 4 GiB");
         report.log(text::kFileReadFailed);
         return false;
     }
@@ -92,13 +116,23 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
 
     std::vector<uint8_t> buffer(kSectorSize);
     auto writeSector = [&](uint32_t addr, uint32_t count) {
+        const int64_t sector = addr / kSectorSize;
         // Read before erasing: a file that shrank must not cost the device a sector.
         if (!file.ReadAt(addr, buffer.data(), count)) {
+            SetFailure(outcome, reason::kFileUnreadable,
+                       "sector " + std::to_string(sector) + ": the file ended before its " + std::to_string(count) +
+                           " bytes");
             report.log(text::kFileReadFailed);
             return false;
         }
-        if (!device.TransferOut(cmd::LoaderErase4KBlock(addr).data(), 0, nullptr)) return false;
-        if (!LoaderWriteVerify(loader, addr, buffer.data(), count)) return false;
+        if (!device.TransferOut(cmd::LoaderErase4KBlock(addr).data(), 0, nullptr)) {
+            SetDeviceFailure(outcome, device, reason::kEraseFailed, sector);
+            return false;
+        }
+        if (!LoaderWriteVerify(loader, addr, buffer.data(), count)) {
+            SetDeviceFailure(outcome, device, reason::kWriteFailed, sector);
+            return false;
+        }
         outcome.bytesWritten += count;
         return true;
     };

@@ -2,18 +2,28 @@
 // shrank, or a range past its end) is a failure: the job must never write what it did not read.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <vector>
+
+#include "base/Utf8Path.h"
 
 namespace brev {
 
 class JobFile {
 public:
-    explicit JobFile(const std::filesystem::path& path) : in_(path, std::ios::binary) {
-        if (!in_) return;
+    explicit JobFile(const std::filesystem::path& path) : path_(path) {
+        errno = 0;
+        in_.open(path, std::ios::binary);
+        if (!in_) {
+            openErrno_ = errno;
+            return;
+        }
         in_.seekg(0, std::ios::end);
         const std::streamoff end = in_.tellg();
         if (end < 0) return;
@@ -23,6 +33,12 @@ public:
     }
     bool isOpen() const { return open_; }
     uint64_t length() const { return length_; }  // as found when opened
+    // Why the file did not open, for logs: "cannot open PATH: the system's text".
+    std::string openError() const {
+        std::string text = "cannot open " + PathToUtf8(path_);
+        if (openErrno_ != 0) text += ": " + std::system_category().message(openErrno_);
+        return text;
+    }
 
     // Reads exactly `count` bytes from `offset`; false when fewer are there.
     bool ReadAt(uint64_t offset, uint8_t* out, uint32_t count) {
@@ -50,7 +66,9 @@ public:
     }
 
 private:
+    std::filesystem::path path_;
     std::ifstream in_;
+    int openErrno_ = 0;
     uint64_t length_ = 0;
     bool open_ = false;
 };

@@ -17,6 +17,10 @@ struct JobOutcome {
     bool success = false;
     std::optional<uint32_t> flashId;  // as logged ("FLASH ID %X" or the external identity)
     uint64_t bytesWritten = 0;        // bytes written and verified (or read, for a read-back)
+    // Why it failed, one of the codes in ops/Failure.h (empty on success), decided by the first
+    // step that failed; `detail` names that step and how it failed, for logs.
+    std::string reason;
+    std::string detail;
 };
 
 class IJobNotifier {

@@ -1,6 +1,7 @@
 #include "ops/LoaderPath.h"
 
 #include "base/Utf8Path.h"
+#include "ops/Failure.h"
 #include "ops/Texts.h"
 
 namespace brev {
@@ -16,6 +17,7 @@ JobOutcome RunLoaderPath(const JobEnvironment& env, const DownloadJob& job, cons
     JobOutcome outcome;
     JobFile file(PathFromUtf8(job.filePath));
     if (!file.isOpen()) {
+        SetFailure(outcome, reason::kFileUnreadable, file.openError());
         report.log(text::kCannotAccessFile);
         report.box(text::kCannotAccessFile);
         return outcome;

@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "base/Utf8Path.h"
+#include "image/Crc16.h"
+#include "ops/Failure.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
 #include "ops/LoaderPath.h"
@@ -19,35 +22,79 @@ constexpr std::chrono::milliseconds kPauseAfterStartWrite{300};
 bool WritePcMode(const JobEnvironment& env, const DownloadJob& job, JobFile& file,
                  const std::shared_ptr<CDataLoader2>& loader, const JobReport& report, JobOutcome& outcome) {
     MassDevice& device = *loader->device();
-    if (device.Open() == 0) return false;
-    if (!device.TransferOut(cmd::PcStartEraseBlock().data(), 0, nullptr)) return false;
+    if (device.Open() == 0) {
+        SetOpenFailure(outcome, device);
+        return false;
+    }
+    auto fileFailure = [&](const char* why, const std::string& detail) {
+        SetFailure(outcome, why, detail);
+        report.log(text::kFileReadFailed);
+        return false;
+    };
+    // Checked before the device starts erasing: a file that is not the checked one costs nothing.
+    const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
+    const BlockCrcTable* checked = job.blockCrcs.get();
+    if (checked != nullptr &&
+        (job.dataOffset < 0 || file.length() < offset || file.length() - offset != checked->dataLength())) {
+        return fileFailure(reason::kFileChanged, "the file holds " + std::to_string(file.length()) +
+                                                     " bytes, not the checked header and " +
+                                                     std::to_string(checked->dataLength()) + " data bytes");
+    }
+    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
+        return fileFailure(reason::kFileUnreadable, "the file holds " + std::to_string(file.length()) +
+                                                        " bytes: no data after its " + std::to_string(offset) +
+                                                        "-byte header, or more than 4 GiB");
+    }
+    const auto length = static_cast<uint32_t>(file.length() - offset);
+
+    if (!device.TransferOut(cmd::PcStartEraseBlock().data(), 0, nullptr)) {
+        SetDeviceFailure(outcome, device, reason::kEraseFailed);
+        return false;
+    }
     report.log(text::kErasing);
     report.progress(10);
-    if (!device.TransferOut(cmd::PcStartWriteBlock().data(), 0, nullptr)) return false;
+    if (!device.TransferOut(cmd::PcStartWriteBlock().data(), 0, nullptr)) {
+        SetDeviceFailure(outcome, device, reason::kWriteFailed);
+        return false;
+    }
     if (env.sleep) {
         env.sleep(kPauseAfterStartWrite);
     } else {
         std::this_thread::sleep_for(kPauseAfterStartWrite);
     }
 
-    const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
-    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
-        report.log(text::kFileReadFailed);
-        return false;
-    }
-    const auto length = static_cast<uint32_t>(file.length() - offset);
     const uint32_t k = length / kPageSize;
     const uint32_t r = length % kPageSize;
     const double step = k > 0 ? 80.0 / k : 0.0;
     report.log(text::kWritingData);
 
-    uint8_t page[kPageSize];
+    // With a checked image the data is read a granule at a time and compared with the check's
+    // CRC before its first page goes out, so every page sent is checked data, never bytes read
+    // after the check.
+    const uint32_t unit = checked != nullptr ? BlockCrcTable::kGranule : kPageSize;
+    std::vector<uint8_t> data(unit);
+    uint32_t dataAt = UINT32_MAX;  // address of the granule (or page) in `data`
     auto writePage = [&](uint32_t addr, uint32_t count) {
-        if (!file.ReadAt(offset + addr, page, count)) {
-            report.log(text::kFileReadFailed);
+        const uint32_t at = addr - addr % unit;
+        if (at != dataAt) {
+            const uint32_t n = std::min<uint32_t>(unit, length - at);
+            if (!file.ReadAt(offset + at, data.data(), n)) {
+                return fileFailure(checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
+                                   "at " + HexText(at) + ": the file ended before its " + std::to_string(n) +
+                                       " bytes");
+            }
+            const auto expected = checked != nullptr ? checked->BlockCrc(at, n) : std::nullopt;
+            if (checked != nullptr && (!expected || Crc16Ccitt(data.data(), n) != *expected)) {
+                return fileFailure(reason::kFileChanged,
+                                   "page " + std::to_string(addr / kPageSize) + " at " + HexText(addr) +
+                                       ": the file's data differs from the checked image");
+            }
+            dataAt = at;
+        }
+        if (!LoaderWriteVerify(loader, addr, data.data() + (addr - at), count)) {
+            SetDeviceFailure(outcome, device, reason::kWriteFailed, addr / kPageSize);
             return false;
         }
-        if (!LoaderWriteVerify(loader, addr, page, count)) return false;
         outcome.bytesWritten += count;
         return true;
     };

@@ -1,9 +1,11 @@
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
 
 #include "base/Utf8Path.h"
+#include "ops/Failure.h"
 #include "ops/JobReport.h"
 #include "ops/JobStart.h"
 #include "ops/Jobs.h"
@@ -11,6 +13,15 @@
 #include "ops/Texts.h"
 
 namespace brev {
+namespace {
+
+std::string OutputError(const char* what, const std::filesystem::path& path, int error) {
+    std::string text = std::string(what) + " " + PathToUtf8(path);
+    if (error != 0) text += ": " + SystemErrorText(error);
+    return text;
+}
+
+}  // namespace
 
 JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
                        const std::string& deviceName, const std::filesystem::path& output) {
@@ -24,14 +35,22 @@ JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
     auto loader = std::make_shared<CDataLoader>(device, protocol);
 
     const cmd::BusParams bus = env.settings != nullptr ? env.settings->bus() : cmd::BusParams{};
-    // A device that does not open gets no Init; its first Read then fails.
+    // A device that does not open gets no Init; its first Read then fails. Neither stops the job
+    // by itself, but when a read fails later they came first and say why.
+    JobOutcome first;
     if (device->Open() != 0) {
-        (void)loader->Init(cmd::EffectiveClkDiv(bus.clkDiv), bus.lineMode, bus.chipSelIndirect,
-                           bus.chipSelDirect, bus.chipType);
+        if (!loader->Init(cmd::EffectiveClkDiv(bus.clkDiv), bus.lineMode, bus.chipSelIndirect, bus.chipSelDirect,
+                          bus.chipType)) {
+            SetDeviceFailure(first, *device, reason::kInitFailed);
+        }
+    } else {
+        SetOpenFailure(first, *device);
     }
 
+    errno = 0;
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
     if (!out) {
+        SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot create", output, errno));
         device->Close();
         return outcome;
     }
@@ -43,19 +62,28 @@ JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
         const uint32_t addr = i * kReadBackChunk;
         if (!loader->SendIn(cmd::ReadBlock(kReadBackChunk, addr, protocol->selector), chunk.data(),
                             kReadBackChunk)) {
+            SetDeviceFailure(first, *device, reason::kReadFailed);
+            SetFailure(outcome, first.reason.c_str(), first.detail);
             ok = false;
             break;
         }
+        errno = 0;
         out.write(reinterpret_cast<const char*>(chunk.data()), kReadBackChunk);
         if (!out) {
+            SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot write", output, errno));
             ok = false;
             break;
         }
         outcome.bytesWritten += kReadBackChunk;
         report.progress(static_cast<int>((i + 1) * 100 / (kReadBackSize / kReadBackChunk)));
     }
+    errno = 0;
     out.close();
-    outcome.success = ok && !out.fail();
+    if (ok && out.fail()) {
+        SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot write", output, errno));
+        ok = false;
+    }
+    outcome.success = ok;
     report.progress(100);
     report.image(outcome.success ? ProgressSuccess : ProgressFail);
     device->Close();

@@ -246,6 +246,44 @@ TEST(CliOutput, JsonGivesOneValidObjectPerLineForEveryEvent) {
                 ::testing::MatchesRegex(R"(\{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}Z".*)"));
 }
 
+// A failed job says why: a reason column in the summary, reason and detail in the JSON result,
+// and with -v the detail on the failure line.
+TEST(CliOutput, AFailedJobNamesItsReason) {
+    CliFolder dir;
+    MakeImageIn(dir);
+    const std::vector<std::string> run = {"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:fail:0x81:1"};
+    const std::string detail = "Init: check condition, hardware error: internal target failure (04/44/00)";
+
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = run;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return dir.Run(args);
+    };
+    const RunResult verbose = with({"-v"});
+    EXPECT_EQ(verbose.exitCode, 1) << verbose.err;
+    EXPECT_THAT(verbose.out, HasSubstr("sim1: FAILED init-failed (0 bytes, "));
+    EXPECT_THAT(verbose.out, HasSubstr("): " + detail + "\n"));
+    EXPECT_TRUE(std::regex_search(verbose.out, std::regex("DEVICE +RESULT +REASON +FLASH ID +BYTES +TIME\n")));
+    EXPECT_TRUE(std::regex_search(verbose.out, std::regex("\nsim0 +OK +- +1640EF +200000 ")));
+    EXPECT_TRUE(std::regex_search(verbose.out, std::regex("\nsim1 +FAILED +init-failed +- +0 ")));
+
+    const RunResult terse = with({});
+    EXPECT_THAT(terse.out, HasSubstr("sim1: FAILED init-failed ("));
+    EXPECT_THAT(terse.out, Not(HasSubstr(detail)));
+
+    const RunResult json = with({"--json"});
+    const auto lines = Lines(json.out);
+    auto line = [&](const std::string& fragment) {
+        const auto it = std::find_if(lines.begin(), lines.end(),
+                                     [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+        return it == lines.end() ? std::string() : *it;
+    };
+    EXPECT_THAT(line(R"("event":"result","device":"sim1")"),
+                HasSubstr(R"("reason":"init-failed","detail":")" + detail + "\""));
+    EXPECT_THAT(line(R"("event":"result","device":"sim0")"), HasSubstr(R"("reason":null,"detail":null)"));
+    EXPECT_THAT(line(R"("event":"summary")"), HasSubstr(R"("reason":"init-failed")"));
+}
+
 // --- exit statuses --------------------------------------------------------------------------------------
 
 TEST(CliExit, NoDeviceToWorkOnIsThree) {

@@ -47,5 +47,23 @@ TEST(ScsiSense, DecodesBothFormatsWithinTheWrittenLength) {
     EXPECT_EQ(r.senseKey, 0);
 }
 
+TEST(ScsiSense, SaysTheSenseInWords) {
+    struct Case {
+        uint8_t key, asc, ascq;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0x05, 0x20, 0x00, "illegal request: invalid command operation code (05/20/00)"},
+        {0x02, 0x04, 0x02, "not ready: not ready, initializing command required (02/04/02)"},
+        {0x02, 0x04, 0x01, "not ready: logical unit not ready (02/04/01)"},
+        {0x06, 0x29, 0x03, "unit attention: power on, reset or bus device reset occurred (06/29/03)"},
+        {0x04, 0x44, 0x00, "hardware error: internal target failure (04/44/00)"},
+        {0x05, 0x24, 0x01, "illegal request (05/24/01)"},  // a qualifier without words of its own
+        {0x0B, 0x47, 0x03, "aborted command (0B/47/03)"},
+        {0xF3, 0x11, 0x00, "medium error: unrecovered read error (03/11/00)"},  // only the low nibble is the key
+    };
+    for (const Case& c : cases) EXPECT_EQ(SenseText(c.key, c.asc, c.ascq), c.text);
+}
+
 }  // namespace
 }  // namespace brev
