@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <system_error>
 
@@ -40,9 +41,9 @@ bool ParseSimFault(const std::string& faultText, std::string& device, sim::Fault
     device = parts[0];
     const std::string& kind = parts[1];
     const size_t args = parts.size() - 2;
-    auto number = [&](size_t index, int64_t maxValue, int64_t& out) {
+    auto number = [&](size_t index, int64_t minValue, int64_t maxValue, int64_t& out) {
         const auto v = ParseInteger<int64_t>(parts[index], NumberBase::DecimalOrHex);
-        if (v && *v > 0 && *v <= maxValue) {
+        if (v && *v >= minValue && *v <= maxValue) {
             out = *v;
             return true;
         }
@@ -57,26 +58,33 @@ bool ParseSimFault(const std::string& faultText, std::string& device, sim::Fault
     int64_t v = 0;
     if (kind == "fail") {
         if (args < 1 || args > 2) return wrongArgs("fail:SUB[:N]");
-        if (!number(2, 0xFF, v)) return false;
+        if (!number(2, 0, 0xFF, v)) return false;  // 0 is ReadFlashId
         faults.failSubCommand = static_cast<uint8_t>(v);
         faults.failNth = 1;
         if (args == 2) {
-            if (!number(3, kMaxCount, v)) return false;
+            if (!number(3, 1, kMaxCount, v)) return false;
             faults.failNth = static_cast<int>(v);
         }
+    } else if (kind == "short") {
+        if (args != 2) return wrongArgs("short:SUB:BYTES");
+        if (!number(2, 0, 0xFF, v)) return false;
+        faults.shortSubCommand = static_cast<uint8_t>(v);
+        if (!number(3, 0, UINT32_MAX, v)) return false;
+        faults.shortBytes = static_cast<uint32_t>(v);
+        faults.shortIn = true;
     } else if (kind == "crc-swap") {
         if (args != 0) return wrongArgs("crc-swap");
         faults.crcByteSwap = true;
     } else if (kind == "flip" || kind == "drop" || kind == "timeout") {
         if (args != 1) return wrongArgs((kind + ":N").c_str());
-        if (!number(2, kMaxCount, v)) return false;
+        if (!number(2, 1, kMaxCount, v)) return false;
         const int n = static_cast<int>(v);
         if (kind == "flip") faults.flipBitInWriteNth = n;
         if (kind == "drop") faults.dropAfterCommands = n;
         if (kind == "timeout") faults.timeoutNth = n;
     } else {
         error = "--sim-fault " + faultText + ": unknown kind '" + kind +
-                "' (fail, crc-swap, flip, drop, timeout)";
+                "' (fail, crc-swap, flip, drop, timeout, short)";
         return false;
     }
     return true;
@@ -91,8 +99,11 @@ std::shared_ptr<sim::SimDevice> SimFleet::makeDevice(bool pcMode, int index,
     } else {
         config.timing = sim::TimingProfile::Zero();
         config.timing.timeScale = options_.timeScale;
+        config.timing.rebootUs = 150'000;  // still a while off the bus after a reset
     }
     config.faults = faults;
+    config.maxTransfer = options_.maxTransfer;
+    config.resetIntoPcMode = options_.resetIntoPcMode && !pcMode;
     return std::make_shared<sim::SimDevice>(config);
 }
 

@@ -17,7 +17,8 @@
 namespace brev {
 
 // "sim1:fail:0x82:3" -> device "sim1", the fault merged into `faults`. False with a reason
-// for an unknown kind or a bad number.
+// for an unknown kind or a bad number. Kinds: fail:SUB[:N], crc-swap, flip:N, drop:N, timeout:N,
+// short:SUB:BYTES.
 bool ParseSimFault(const std::string& faultText, std::string& device, sim::FaultConfig& faults,
                    std::string& error);
 
@@ -31,6 +32,10 @@ struct SimFleetOptions {
     std::vector<std::string> faults;  // as ParseSimFault takes them
     std::filesystem::path flashDir;   // NAME.flash / NAME.exflash loaded at start, saved by Finish
     int attachAfterMs = -1;           // -1: all attached by Start; else one by one, this far apart
+    // Bytes one request may carry on each device's path; 0 for no limit.
+    uint32_t maxTransfer = sim::SimDeviceConfig::kDefaultMaxTransfer;
+    // A reset download-mode device comes back running PC-mode firmware (the mode file allows PC updates).
+    bool resetIntoPcMode = false;
 
     int count() const { return downloadDevices + pcDevices; }
 };

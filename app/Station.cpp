@@ -68,8 +68,6 @@ bool Station::open(StationOptions options, std::string& error) {
 
     std::shared_ptr<IPassThroughBackend> devices;
     if (options.simulation) {
-        fleet_ = std::make_unique<SimFleet>();
-        if (!fleet_->Build(*options.simulation, error)) return false;
         if (options.folders) {
             folders_ = *options.folders;
         } else {
@@ -80,6 +78,10 @@ bool Station::open(StationOptions options, std::string& error) {
                 return false;
             }
         }
+        // A reset chip starts its firmware, which the station serves in PC mode when the mode file says so.
+        options.simulation->resetIntoPcMode = ReadPcUpdateSupport(folders_.modeFile) != 0;
+        fleet_ = std::make_unique<SimFleet>();
+        if (!fleet_->Build(*options.simulation, error)) return false;
         devices = std::make_shared<sim::SimBackend>(fleet_->bus());
         events_ = fleet_->bus().get();
         eventsChosen_ = true;

@@ -109,8 +109,15 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
            "--sim-fault", o.simFaults,
            "Inject a fault (repeatable): DEVICE:fail:SUB[:N] (Nth command with sub-command SUB fails), "
            "DEVICE:crc-swap, DEVICE:flip:N (bit flip in the Nth write), DEVICE:drop:N (off the bus after "
-           "N commands), DEVICE:timeout:N (Nth command times out)")
+           "N commands), DEVICE:timeout:N (Nth command times out), DEVICE:short:SUB:BYTES (data-in of "
+           "sub-command SUB moves only BYTES bytes)")
         ->type_name("DEVICE:KIND[:ARG...]")
+        ->group(kSim);
+    app.add_option("--sim-max-transfer", o.simMaxTransfer,
+                   "Largest data phase one request may carry on a simulated device's path (0: no limit); "
+                   "longer ones are refused as the kernel refuses them")
+        ->type_name("BYTES")
+        ->capture_default_str()
         ->group(kSim);
     app.add_option("--sim-attach-after", o.simAttachAfterMs,
                    "Attach the simulated devices one by one, MS milliseconds apart, instead of at start")

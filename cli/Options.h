@@ -2,6 +2,7 @@
 // the simulator, output. Defined once on the top-level command so `--help` lists them all.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct CommonOptions {
     double simTimeScale = 1.0;
     std::vector<std::string> simFaults;
     int simAttachAfterMs = -1;  // -1: attached at start
+    uint32_t simMaxTransfer = 120 * 1024;  // bytes per request on a simulated device's path
 
     // Output.
     std::string traceFile;

@@ -18,6 +18,7 @@ SimFleetOptions SimFleetFor(const CommonOptions& options) {
     fleet.faults = options.simFaults;
     fleet.flashDir = PathFromUtf8(options.simDir);
     fleet.attachAfterMs = options.simAttachAfterMs;
+    fleet.maxTransfer = options.simMaxTransfer;
     return fleet;
 }
 

@@ -71,6 +71,22 @@ Cdb LoaderGetCrc16Block(uint32_t len, uint32_t addr) { return Block(0, LoaderGet
 Cdb PcStartWriteBlock() { return Block(0, PcStartWrite); }
 Cdb PcStartEraseBlock() { return Block(0, PcStartErase); }
 
+bool CarriesAddressedData(const uint8_t* cdb, DataDirection dir, uint32_t length) {
+    if (cdb == nullptr || (cdb[0] & 0xC0) != 0xC0 || GetLe32(cdb + 2) != length) return false;
+    switch (cdb[1]) {
+        case Read:
+        case FastRead:
+            return dir == DataDirection::In;
+        case WriteByte:
+        case WritePage:
+        case WriteRam:
+        case LoaderWrite:
+            return dir == DataDirection::Out;
+        default:
+            return false;
+    }
+}
+
 }  // namespace cmd
 
 CDataLoader::CDataLoader(std::shared_ptr<MassDevice> device, std::shared_ptr<CFlashProtocol> protocol)

@@ -78,6 +78,11 @@ Cdb PcStartEraseBlock();
 
 // The clock divider actually sent for a stored setting (0 stands for 9).
 inline uint8_t EffectiveClkDiv(uint8_t clkDiv) { return clkDiv == 0 ? 9 : clkDiv; }
+
+// True for a block whose data phase is `length` bytes at the block's address, in the command's
+// own direction (WriteByte, WritePage, Read, FastRead, WriteRam, LoaderWrite): such a command may
+// go out as consecutive pieces, each with the address advanced and the length reduced.
+bool CarriesAddressedData(const uint8_t* cdb, DataDirection dir, uint32_t length);
 }  // namespace cmd
 
 class CFlashProtocol {

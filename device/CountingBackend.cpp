@@ -12,9 +12,10 @@ public:
     TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                            uint32_t timeoutMs) override {
         TransferResult r = inner_->Execute(cdb, dir, data, length, timeoutMs);
-        if (r.ok() && dir != DataDirection::None) bytes_->fetch_add(length);
+        if (r.ok() && dir != DataDirection::None) bytes_->fetch_add(length - r.residual);
         return r;
     }
+    uint32_t MaxTransferLength() override { return inner_->MaxTransferLength(); }
 
 private:
     std::unique_ptr<IPassThroughHandle> inner_;

@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/Bytes.h"
+#include "device/CommandSet.h"
+
 namespace brev {
 
 namespace {
@@ -57,6 +60,7 @@ int MassDevice::Open() {
     if (productId_.empty() || vendorId_.empty()) return 0;
     if (!MatchesPatterns(vendorId_, productId_, vendorPatterns_, productPatterns_)) return 0;
 
+    maxTransfer_ = handle->MaxTransferLength();
     handle_ = std::move(handle);
     opened_.store(true);
     return 1;
@@ -65,6 +69,7 @@ int MassDevice::Open() {
 void MassDevice::Close() {
     opened_.store(false);
     handle_.reset();
+    maxTransfer_ = 0;
 }
 
 std::string MassDevice::permissionProblem() const {
@@ -93,6 +98,7 @@ bool MassDevice::transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, 
     lastTransfer_ = TransferResult{};
     lastCommand_.fill(0);
     if (cdb != nullptr) std::copy_n(cdb, kCdbSize, lastCommand_.begin());
+    lastTransferNote_.clear();
     if (!handle_ || !opened_.load()) {
         lastTransfer_.status = TransferStatus::NotOpen;
         return false;
@@ -107,8 +113,41 @@ bool MassDevice::transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, 
         dir = DataDirection::None;
         data = nullptr;
     }
+    if (maxTransfer_ != 0 && length > maxTransfer_) return transferSplit(cdb, dir, data, length);
     lastTransfer_ = CheckedResult(handle_->Execute(cdb, dir, data, length, kPassThroughTimeoutMs));
     return lastTransfer_.ok();
+}
+
+bool MassDevice::transferSplit(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length) {
+    const uint32_t addr = GetLe32(cdb + 6);
+    const bool wraps = uint64_t{addr} + length > 0x100000000ull;
+    if (!cmd::CarriesAddressedData(cdb, dir, length) || wraps) {
+        // What the kernel would refuse anyway; nothing reaches the device.
+        lastTransfer_.status = TransferStatus::OsError;
+        lastTransfer_.osError = EINVAL;
+        lastTransfer_.residual = length;
+        lastTransferNote_ = "a request of " + std::to_string(length) + " bytes exceeds the limit of " +
+                            std::to_string(maxTransfer_) + " bytes per request on " + name_ +
+                            " and its command cannot be split";
+        return false;
+    }
+    // Whole 512-byte sectors per piece where the limit allows, as the kernel counts it.
+    const uint32_t piece = maxTransfer_ >= 512 ? maxTransfer_ / 512 * 512 : maxTransfer_;
+    Cdb block{};
+    std::copy_n(cdb, kCdbSize, block.begin());
+    for (uint32_t done = 0; done < length;) {
+        const uint32_t n = std::min(piece, length - done);
+        PutLe32(&block[2], n);
+        PutLe32(&block[6], addr + done);
+        lastTransfer_ = CheckedResult(handle_->Execute(block.data(), dir, data + done, n, kPassThroughTimeoutMs));
+        if (!lastTransfer_.ok()) {
+            // The whole transfer's count: every later piece is not moved either.
+            lastTransfer_.residual += length - done - n;
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 }  // namespace brev

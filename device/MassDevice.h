@@ -31,6 +31,10 @@ public:
     void Close();
     // False without sending when closed; false when the request is not delivered or the
     // device answers with a status other than GOOD.
+    // A data phase longer than the path takes in one request (maxTransfer()) goes out as
+    // consecutive requests when the command addresses its data (cmd::CarriesAddressedData): the
+    // address advanced and the length reduced in each, as if the caller had sent them one by one;
+    // the first that fails ends the transfer. Any other command that does not fit fails unsent.
     bool TransferIn(const uint8_t* cdb, uint32_t length, uint8_t* buffer);
     bool TransferOut(const uint8_t* cdb, uint32_t length, const uint8_t* buffer);
 
@@ -45,6 +49,11 @@ public:
     // The command block of the last transfer asked for (zeros before the first): with
     // lastTransfer() it says which step of a multi-command operation failed.
     const std::array<uint8_t, kCdbSize>& lastCommand() const { return lastCommand_; }
+    // Why the last transfer failed when the status alone does not say it (a request above the
+    // path's limit); empty otherwise.
+    const std::string& lastTransferNote() const { return lastTransferNote_; }
+    // Bytes one request may carry on the open handle's path; 0 when closed or not known.
+    uint32_t maxTransfer() const { return maxTransfer_; }
     // Why the last Open() could not open the volume; None when it opened, or was no candidate or no match.
     OpenError lastOpenError() const { return lastOpenError_; }
     std::string openErrorHint() const;
@@ -54,6 +63,7 @@ public:
 
 private:
     bool transfer(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length);
+    bool transferSplit(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length);
 
     std::shared_ptr<IPassThroughBackend> backend_;
     std::string devicePath_;
@@ -66,6 +76,8 @@ private:
     std::atomic<bool> opened_{false};
     TransferResult lastTransfer_;
     std::array<uint8_t, kCdbSize> lastCommand_{};
+    std::string lastTransferNote_;
+    uint32_t maxTransfer_ = 0;
     OpenError lastOpenError_ = OpenError::None;
 };
 

@@ -58,10 +58,13 @@ struct TransferResult {
     uint8_t senseKey = 0;
     uint8_t asc = 0, ascq = 0;
     // Bytes of the data phase asked for but not moved, in either direction. A delivered result
-    // reports what the OS counted: 0 when the whole length moved, more after a short transfer,
-    // which a backend still reports as Ok; CheckedResult (and so every MassDevice transfer)
-    // turns it into ShortTransfer, since bytes the device never sent must not pass as its. A refused
-    // or undelivered request reports its whole length: nothing it may have moved can be relied on.
+    // reports what actually moved as the OS (or the simulated device) counted it: Linux
+    // dxfer_len - resid, Windows the DataTransferLength the driver hands back. 0 when the whole
+    // length moved, more after a short transfer, data-in or data-out, which a backend still
+    // reports as Ok; CheckedResult (and so every MassDevice transfer) turns it into ShortTransfer:
+    // bytes the device never sent must not pass as its, and a write it did not take in full is no
+    // write. A refused or undelivered request reports its whole length: nothing it may have moved
+    // can be relied on.
     uint32_t residual = 0;
 
     bool ok() const { return status == TransferStatus::Ok; }
@@ -106,7 +109,8 @@ public:
     //    It fails with OsError, `osError` the platform's invalid-argument code (EINVAL;
     //    ERROR_INVALID_PARAMETER on Windows) and `residual` = `length`.
     //  - The seam sets no length limit of its own; a length the OS or its adapter will not take
-    //    fails with OsError. The jobs keep every data phase at 64 KiB or less.
+    //    (see MaxTransferLength) fails with OsError, `osError` the invalid-argument code, before
+    //    anything reaches the device. MassDevice splits what it can to fit.
     //  - `timeoutMs` is how long to wait for the whole command (Windows counts whole seconds and
     //    rounds up; 0 stands for kPassThroughTimeoutMs). Without an answer in time: Timeout, and
     //    the command may or may not have run; the handle stays open, but the OS may have reset
@@ -115,6 +119,9 @@ public:
     //    is undefined (as is all of it when the result is not Ok).
     virtual TransferResult Execute(const uint8_t* cdb, DataDirection dir, uint8_t* data, uint32_t length,
                                    uint32_t timeoutMs) = 0;
+    // The largest data phase one request may carry on this device's path (host adapter, driver,
+    // USB bridge), in bytes; 0 when the backend cannot tell. Touches no device.
+    virtual uint32_t MaxTransferLength() { return 0; }
 };
 
 // A platform backend. Every method may be called from any thread, also at the same time: jobs on

@@ -74,6 +74,7 @@ public:
         if (sink_) sink_->Append(FormatTraceLine(name_, cdb, dir, length, result));
         return result;
     }
+    uint32_t MaxTransferLength() override { return inner_->MaxTransferLength(); }
 
 private:
     std::string name_;

@@ -5,6 +5,8 @@
 //   --screenshot FILE     write the window to FILE (PNG) and exit
 //   --screenshot-after MS after this many milliseconds (default 1500)
 //   --test-zone           show the switch of the diagnostic buttons
+//   --sim-max-transfer BYTES  the largest request a simulated device's path takes (default 122880)
+//   --sim-fault DEVICE:KIND[:ARG...]  a fault injected into a simulated device (as brevload-cli)
 // A simulated run keeps everything (settings, device programs, a sample image) in the station's
 // private folder, removed at exit, so it never touches the operator's settings.
 #include <QApplication>
@@ -41,6 +43,8 @@ struct HostOptions {
     bool downloadAll = false;
     std::string screenshot;
     int screenshotAfterMs = 1500;
+    uint32_t simMaxTransfer = sim::SimDeviceConfig::kDefaultMaxTransfer;
+    std::vector<std::string> simFaults;
 };
 
 // "--name value" or "--name=value". False with a reason when a number is not one.
@@ -74,6 +78,16 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
             o.simulated = true;
         } else if (name == "--download-all") {
             o.downloadAll = true;
+        } else if (name == "--sim-max-transfer") {
+            const std::string text = take();
+            const std::optional<uint32_t> v = ParseInteger<uint32_t>(text);
+            if (!v) {
+                error = name + ": '" + text + "' is not a number of bytes";
+                return false;
+            }
+            o.simMaxTransfer = *v;
+        } else if (name == "--sim-fault") {
+            o.simFaults.push_back(take());
         } else if (name == "--screenshot") {
             o.screenshot = take();
         } else if (name == "--screenshot-after") {
@@ -121,6 +135,8 @@ int main(int argc, char** argv) {
         // Typical timings, each device a little slower than the one before.
         fleet.realistic = true;
         fleet.slowerPerDevice = 0.35;
+        fleet.maxTransfer = host.simMaxTransfer;
+        fleet.faults = host.simFaults;
         stationOptions.simulation = fleet;
     }
     const std::unique_ptr<Station> station = Station::Open(std::move(stationOptions), error);

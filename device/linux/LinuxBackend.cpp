@@ -1,12 +1,14 @@
 #include "device/linux/LinuxBackend.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -40,10 +42,26 @@ std::optional<int> ReadInt(const std::string& path) {
     return ParseInteger<int>(*text, NumberBase::DecimalOrHex);
 }
 
+// The largest request the path of `name` takes: the smaller of the block queue's hardware and
+// current limits and what the sg driver reports for its own queue; 0 when none can be read.
+uint32_t PathLimit(const LinuxSystem& sys, const std::string& blockDir, int fd) {
+    uint64_t limit = 0;
+    auto take = [&limit](uint64_t bytes) {
+        if (bytes > 0 && (limit == 0 || bytes < limit)) limit = bytes;
+    };
+    for (const char* attribute : {"/queue/max_hw_sectors_kb", "/queue/max_sectors_kb"}) {
+        if (const auto kb = ReadInt(blockDir + attribute); kb && *kb > 0) take(uint64_t(*kb) * 1024);
+    }
+    // The sg driver answers in bytes (its queue's max_sectors * 512).
+    int bytes = 0;
+    if (sys.blkSectGet && sys.blkSectGet(fd, &bytes) == 0 && bytes > 0) take(uint64_t(bytes));
+    return static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX));
+}
+
 class LinuxHandle : public IPassThroughHandle {
 public:
-    LinuxHandle(LinuxSystem sys, int fd, std::string deviceDir)
-        : sys_(std::move(sys)), fd_(fd), deviceDir_(std::move(deviceDir)) {}
+    LinuxHandle(LinuxSystem sys, int fd, std::string deviceDir, std::string blockDir)
+        : sys_(std::move(sys)), fd_(fd), deviceDir_(std::move(deviceDir)), blockDir_(std::move(blockDir)) {}
     ~LinuxHandle() override { sys_.close(fd_); }
     LinuxHandle(const LinuxHandle&) = delete;
     LinuxHandle& operator=(const LinuxHandle&) = delete;
@@ -80,10 +98,13 @@ public:
         return sgio::Outcome(rc, err, hdr);
     }
 
+    uint32_t MaxTransferLength() override { return PathLimit(sys_, blockDir_, fd_); }
+
 private:
     LinuxSystem sys_;
     int fd_;
     std::string deviceDir_;
+    std::string blockDir_;
 };
 
 OpenError OpenErrorFor(int err) {
@@ -175,7 +196,7 @@ std::unique_ptr<IPassThroughHandle> LinuxBackend::OpenVolume(const std::string& 
         return nullptr;
     }
     SetError(err, OpenError::None);
-    return std::make_unique<LinuxHandle>(sys_, fd, deviceDir.string());
+    return std::make_unique<LinuxHandle>(sys_, fd, deviceDir.string(), BlockDir(sys_, name));
 }
 
 std::string LinuxBackend::OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {
@@ -206,6 +227,7 @@ std::string LinuxBackend::OpenErrorHint(const std::string& name, const std::stri
 int SystemOpen(const std::string& path, int flags) { return ::open(path.c_str(), flags); }
 int SystemSgIo(int fd, sg_io_hdr_t* hdr) { return ::ioctl(fd, SG_IO, hdr); }
 int SystemClose(int fd) { return ::close(fd); }
+int SystemBlkSectGet(int fd, int* out) { return ::ioctl(fd, BLKSECTGET, out); }
 
 std::shared_ptr<IPassThroughBackend> MakeLinuxBackend() { return MakeLinuxBackend(LinuxSystem{}); }
 

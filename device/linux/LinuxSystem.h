@@ -13,6 +13,8 @@ namespace brev {
 int SystemOpen(const std::string& path, int flags);
 int SystemSgIo(int fd, sg_io_hdr_t* hdr);
 int SystemClose(int fd);
+// ioctl(fd, BLKSECTGET, out): on an sg node, the largest request its queue takes, in bytes.
+int SystemBlkSectGet(int fd, int* out);
 
 // Defaults are the real system.
 struct LinuxSystem {
@@ -24,6 +26,7 @@ struct LinuxSystem {
     std::function<int(const std::string& path, int flags)> open = SystemOpen;
     std::function<int(int fd, sg_io_hdr_t* hdr)> sgIo = SystemSgIo;  // ioctl(fd, SG_IO, hdr)
     std::function<int(int fd)> close = SystemClose;
+    std::function<int(int fd, int* out)> blkSectGet = SystemBlkSectGet;  // null: not asked
 };
 
 }  // namespace brev

@@ -1,6 +1,10 @@
 #include "device/sim/SimBus.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -15,11 +19,24 @@ struct SimBus::Core {
         uint64_t generation = 0;
     };
 
+    // A device off the bus for a reset, due back at `due`.
+    struct Return {
+        std::chrono::steady_clock::time_point due;
+        std::string name;
+        std::shared_ptr<SimDevice> device;
+    };
+
     std::mutex mutex;
     std::map<std::string, Entry> devices;
     std::vector<DeviceEvent> pending;
     uint64_t nextGeneration = 1;
     int pipe[2] = {-1, -1};
+    std::weak_ptr<Core> self;
+    // Returns after a reset, brought back by `returner` (started with the first).
+    std::vector<Return> returns;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread returner;
 
     Core() {
 #ifndef _WIN32
@@ -35,6 +52,13 @@ struct SimBus::Core {
     }
 
     ~Core() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        // The returner never holds a reference of its own, so this is never its thread.
+        if (returner.joinable()) returner.join();
 #ifndef _WIN32
         for (int fd : pipe)
             if (fd >= 0) ::close(fd);
@@ -55,6 +79,82 @@ struct SimBus::Core {
 #endif
     }
 
+    // Puts `device` on the bus under `name` (arrival event) and listens for it leaving by itself.
+    // Not with `mutex` held. False when something is attached under `name` already and
+    // `replace` is false.
+    bool Put(const std::string& name, const std::shared_ptr<SimDevice>& device, bool replace) {
+        uint64_t generation = 0;
+        {
+            std::lock_guard lock(mutex);
+            if (!replace && devices.contains(name)) return false;
+            Remove(name, 0);
+            generation = nextGeneration++;
+            devices[name] = {device, generation};
+            Raise(DeviceEvent::Kind::Arrival, name);
+        }
+        Listen(name, device, generation);
+        return true;
+    }
+
+    // A device that drops off the bus by itself, or resets, leaves it like an unplugged one; the
+    // generation keeps a stale listener from removing a later attachment.
+    void Listen(const std::string& name, const std::shared_ptr<SimDevice>& device, uint64_t generation) {
+        std::weak_ptr<Core> weak = self;
+        device->SetOffBusListener([weak, name, generation] {
+            if (auto core = weak.lock()) {
+                std::lock_guard lock(core->mutex);
+                core->Remove(name, generation);
+            }
+        });
+        std::weak_ptr<SimDevice> weakDevice = device;
+        device->SetRebootListener([weak, weakDevice, name, generation](std::chrono::microseconds after) {
+            auto core = weak.lock();
+            auto rebooted = weakDevice.lock();
+            if (!core || !rebooted) return;
+            {
+                std::lock_guard lock(core->mutex);
+                if (!core->Remove(name, generation)) return;  // unplugged already
+            }
+            if (after.count() <= 0) {
+                rebooted->RebootDone();
+                core->Put(name, rebooted, false);
+                return;
+            }
+            core->ReturnLater({std::chrono::steady_clock::now() + after, name, std::move(rebooted)});
+        });
+    }
+
+    void ReturnLater(Return r) {
+        std::lock_guard lock(mutex);
+        if (stopping) return;
+        returns.push_back(std::move(r));
+        if (!returner.joinable()) returner = std::thread([this] { RunReturns(); });
+        wake.notify_all();
+    }
+
+    void RunReturns() {
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            if (returns.empty()) {
+                wake.wait(lock);
+                continue;
+            }
+            const auto next = std::min_element(returns.begin(), returns.end(),
+                                               [](const Return& a, const Return& b) { return a.due < b.due; });
+            if (std::chrono::steady_clock::now() < next->due) {
+                wake.wait_until(lock, next->due);
+                continue;
+            }
+            Return due = std::move(*next);
+            returns.erase(next);
+            lock.unlock();
+            due.device->RebootDone();
+            // A device plugged in under the name meanwhile keeps it.
+            Put(due.name, due.device, false);
+            lock.lock();
+        }
+    }
+
     // Called with `mutex` held.
     bool Remove(const std::string& name, uint64_t generation) {
         const auto it = devices.find(name);
@@ -65,30 +165,14 @@ struct SimBus::Core {
     }
 };
 
-SimBus::SimBus() : core_(std::make_shared<Core>()) {}
+SimBus::SimBus() : core_(std::make_shared<Core>()) { core_->self = core_; }
 
 SimBus::~SimBus() = default;
 
 void SimBus::Attach(const std::string& name, std::shared_ptr<SimDevice> device) {
     if (!device) return;
     device->PowerCycle();
-    uint64_t generation = 0;
-    {
-        std::lock_guard lock(core_->mutex);
-        core_->Remove(name, 0);
-        generation = core_->nextGeneration++;
-        core_->devices[name] = {device, generation};
-        core_->Raise(DeviceEvent::Kind::Arrival, name);
-    }
-    // A device that drops off the bus by itself leaves it like an unplugged one; the
-    // generation keeps a stale listener from removing a later attachment.
-    std::weak_ptr<Core> weak = core_;
-    device->SetOffBusListener([weak, name, generation] {
-        if (auto core = weak.lock()) {
-            std::lock_guard lock(core->mutex);
-            core->Remove(name, generation);
-        }
-    });
+    core_->Put(name, device, true);
 }
 
 void SimBus::Detach(const std::string& name) {
@@ -146,10 +230,7 @@ public:
 
     bool Identify(VolumeIdentity& out) override {
         if (!attached()) return false;
-        const auto& config = device_->config();
-        out.bus = BusType::Usb;
-        out.vendor = config.vendor;
-        out.product = config.product;
+        out = device_->identity();
         return true;
     }
 
@@ -157,8 +238,10 @@ public:
                            uint32_t timeoutMs) override {
         TransferResult r;
         r.residual = length;
-        if (IsRefusedRequest(cdb, dir, data, length)) {
-            // Refused the way an OS refuses it: nothing reaches the device.
+        const uint32_t limit = device_->config().maxTransfer;
+        if (IsRefusedRequest(cdb, dir, data, length) || (limit != 0 && length > limit)) {
+            // Refused the way an OS refuses it (the kernel takes no request above its queue's
+            // limit): nothing reaches the device.
             r.status = TransferStatus::OsError;
             r.osError = EINVAL;
             return r;
@@ -173,11 +256,13 @@ public:
         }
         r = device_->HandleCommand(cdb, dir, data, length,
                                    timeoutMs != 0 ? timeoutMs : kPassThroughTimeoutMs);
-        // The simulated device moves a data phase in full when it accepts the command, and none
-        // of it otherwise.
-        r.residual = r.ok() ? 0 : length;
+        // An accepted command moved what the device says (all of it unless a fault cut it
+        // short); a refused one none of it.
+        if (!r.ok()) r.residual = length;
         return r;
     }
+
+    uint32_t MaxTransferLength() override { return device_->config().maxTransfer; }
 
 private:
     bool attached() const { return bus_->Generation(name_) == generation_; }

@@ -31,6 +31,9 @@ TimingProfile TimingProfile::Realistic(double timeScale) {
     t.eraseChipUs = 2'000'000;
     t.programUsPer256 = 700;
     t.crcBytesPerUs = 10;
+    // A reset chip re-enumerates: the host sees it leave and, after its boot and the USB
+    // reset and enumeration, arrive again.
+    t.rebootUs = 300'000;
     t.timeScale = timeScale;
     return t;
 }
@@ -169,6 +172,9 @@ struct SimDevice::State {
     int commands = 0;
     bool offBus = false;
     std::function<void()> offBusListener;
+    Personality personality = Personality::DownloadMode;
+    bool rebootPending = false;  // a reset ran: off the bus once the command is answered
+    std::function<void(std::chrono::microseconds)> rebootListener;
 
     FaultConfig faults;
     int faultCommands = 0, faultSubCommands = 0, faultWrites = 0;
@@ -196,7 +202,7 @@ public:
     TransferResult Run() {
         if ((r_.cdb[0] & 0xC0) != 0xC0) return InvalidCommand();
         if (!Zero(r_.cdb, 10, int(kCdbSize))) return InvalidField();
-        const bool pc = c_.personality == Personality::PcMode;
+        const bool pc = s_.personality == Personality::PcMode;
         switch (r_.sub()) {
             case cmd::ReadFlashId:
             case cmd::WriteByte:
@@ -218,8 +224,7 @@ public:
             case cmd::SystemReset:
                 if (pc) return InvalidCommand();
                 if (!r_.noData() || !Zero(r_.cdb, 2, 10)) return InvalidField();
-                ++s_.resets;
-                s_.Reset();
+                Rebooting();
                 return Good();
             case cmd::ReadChipVer:
                 if (pc) return InvalidCommand();
@@ -243,6 +248,13 @@ public:
     }
 
 private:
+    // The chip resets and starts its firmware; on a bus it leaves and arrives again.
+    void Rebooting() {
+        ++s_.resets;
+        s_.Reset();
+        s_.rebootPending = static_cast<bool>(s_.rebootListener);
+    }
+
     void Erased(double unitUs) { us_ += unitUs; }
     void Programmed(uint32_t addr, uint32_t length) {
         us_ += PagesTouched(addr, length) * t_.programUsPer256;
@@ -377,8 +389,7 @@ private:
         const auto kind = standin::Recognise(s_.ram.data() + offset, s_.ram.size() - offset, entry);
         if (!kind) return InvalidField();  // not a program this chip can run
         if (*kind == standin::Kind::Reset) {
-            ++s_.resets;
-            s_.Reset();
+            Rebooting();
             return Good();
         }
         if (offset < standin::kSpiLoaderEntryOffset) return InvalidField();
@@ -507,6 +518,7 @@ SimDevice::SimDevice(SimDeviceConfig config) : config_(std::move(config)), state
     s.ram.assign(kSimRamSize, 0);
     s.faults = config_.faults;
     s.timing = config_.timing;
+    s.personality = config_.personality;
 }
 
 TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, uint8_t* data,
@@ -521,6 +533,8 @@ TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, u
     double us = 0;
     double scale = 1.0;
     std::function<void()> dropped;
+    std::function<void(std::chrono::microseconds)> rebooted;
+    std::chrono::microseconds rebootAfter{0};
     {
         std::lock_guard lock(mutex_);
         auto& s = *state_;
@@ -541,6 +555,12 @@ TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, u
                 const Request request{cdb, dir, data, length};
                 result = Executor(s, config_, request, us).Run();
                 executed = true;
+                if (f.shortIn && sub == f.shortSubCommand && result.ok() && dir == DataDirection::In &&
+                    length > f.shortBytes) {
+                    // The rest never came: the host's buffer keeps the zeros the kernel put there.
+                    std::fill(data + f.shortBytes, data + length, uint8_t{0});
+                    result.residual = length - f.shortBytes;
+                }
             }
             const auto& t = s.timing;
             us += t.perCommandUs;
@@ -559,6 +579,14 @@ TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, u
             s.offBus = true;
             dropped = std::move(s.offBusListener);
             s.offBusListener = nullptr;
+        } else if (s.rebootPending) {
+            s.rebootPending = false;
+            s.offBus = true;
+            if (config_.resetIntoPcMode) s.personality = Personality::PcMode;
+            rebootAfter = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::duration<double, std::micro>(s.timing.rebootUs * s.timing.timeScale));
+            rebooted = std::move(s.rebootListener);
+            s.rebootListener = nullptr;
         }
     }
     // The time passes outside the state lock, on this thread only: other devices are not held up.
@@ -577,6 +605,7 @@ TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, u
         std::this_thread::sleep_for(busyUntil_ - now);
     }
     if (dropped) dropped();
+    if (rebooted) rebooted(rebootAfter);
     return result;
 }
 
@@ -614,6 +643,26 @@ void SimDevice::PowerCycle() {
 void SimDevice::SetOffBusListener(std::function<void()> listener) {
     std::lock_guard lock(mutex_);
     state_->offBusListener = std::move(listener);
+}
+
+void SimDevice::SetRebootListener(std::function<void(std::chrono::microseconds)> listener) {
+    std::lock_guard lock(mutex_);
+    state_->rebootListener = std::move(listener);
+}
+
+void SimDevice::RebootDone() { PowerCycle(); }
+
+VolumeIdentity SimDevice::identity() const {
+    std::lock_guard lock(mutex_);
+    const bool pc = state_->personality == Personality::PcMode;
+    // The firmware a reset started reports itself as the PC-mode firmware does.
+    const bool switched = pc && config_.personality != Personality::PcMode;
+    return {BusType::Usb, config_.vendor, switched ? SimDeviceConfig::PcMode().product : config_.product};
+}
+
+Personality SimDevice::personality() const {
+    std::lock_guard lock(mutex_);
+    return state_->personality;
 }
 
 std::vector<uint8_t> SimDevice::ReadNor(uint32_t addr, uint32_t length) const {

@@ -23,6 +23,7 @@ struct TimingProfile {
     double programUsPer256 = 0;  // page program time, per 256-byte page touched
     double timeScale = 1.0;
     double crcBytesPerUs = 0;  // rate at which the device checksums its flash (0 = instantaneous)
+    double rebootUs = 0;       // off the bus after a reset until it arrives again
 
     static TimingProfile Zero() { return {}; }
     // Figures of a typical serial NOR part on a USB 2.0 high-speed link (see SimDevice.cpp).
@@ -37,6 +38,12 @@ struct FaultConfig {
     int flipBitInWriteNth = 0;  // flip one bit of the data of the Nth write (WriteByte/WritePage/LoaderWrite)
     int dropAfterCommands = 0;  // after this many commands the device is off the bus (0 = off)
     int timeoutNth = 0;         // the Nth command (any) times out without being executed
+    // Every data-in of this sub-command moves only `shortBytes` bytes (when it asks more): the
+    // command runs, the transfer is GOOD with a residual and the buffer's tail zero-filled, as
+    // the kernel leaves it.
+    bool shortIn = false;
+    uint8_t shortSubCommand = 0;
+    uint32_t shortBytes = 0;
 };
 
 enum class Personality { DownloadMode, PcMode };
@@ -61,7 +68,15 @@ struct SimDeviceConfig {
     uint32_t pcUpdateAreaSize = 4u << 20;
     TimingProfile timing;
     FaultConfig faults;
+    // The largest data phase one request may carry on the device's path (the host's USB storage
+    // driver), 0 for none; a longer request is refused before it reaches the device. The programs
+    // simulate kDefaultMaxTransfer unless told otherwise.
+    uint32_t maxTransfer = 0;
+    // After SystemReset or the reset program the chip starts its firmware: in PC mode when set.
+    bool resetIntoPcMode = false;
 
+    // What usb-storage takes per request on USB 2.0.
+    static constexpr uint32_t kDefaultMaxTransfer = 120 * 1024;
     static SimDeviceConfig PcMode();  // product "COMP_AUDIO", PC-mode firmware
 };
 
@@ -102,6 +117,14 @@ public:
     void PowerCycle();
     // Called (on the commanding thread, once) when a fault drops the device off the bus.
     void SetOffBusListener(std::function<void()> listener);
+    // Called (on the commanding thread, once) when a reset takes the device off the bus, with
+    // how long it stays off before it arrives again (RebootDone brings it back).
+    void SetRebootListener(std::function<void(std::chrono::microseconds)> listener);
+    // The reset is over: back on the bus, running what the reset started (PowerCycle's state).
+    void RebootDone();
+    // Vendor and product as the device reports them now (PC-mode firmware after a reset into it).
+    VolumeIdentity identity() const;
+    Personality personality() const;
 
     // Inspection, for tests and dumps. Reads are clipped to the memory's size.
     std::vector<uint8_t> ReadNor(uint32_t addr, uint32_t length) const;

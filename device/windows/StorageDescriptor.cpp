@@ -1,5 +1,7 @@
 #include "device/windows/StorageDescriptor.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -16,6 +18,9 @@ static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) == 12);
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) == 16);
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28);
 static_assert(BusTypeUsb == 7);
+static_assert(offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumTransferLength) == 8);
+static_assert(offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumPhysicalPages) == 12);
+static_assert(sizeof(STORAGE_ADAPTER_DESCRIPTOR) <= kAdapterDescriptorSize);
 
 namespace {
 
@@ -41,6 +46,16 @@ VolumeIdentity ParseDeviceDescriptor(const uint8_t* buffer, std::size_t size) {
     id.product =
         StringAt(buffer, size, GetLe32(buffer + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset)));
     return id;
+}
+
+uint32_t ParseAdapterMaxTransfer(const uint8_t* buffer, std::size_t size, uint32_t pageSize) {
+    constexpr std::size_t kPagesAt = offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumPhysicalPages);
+    if (buffer == nullptr || size < kPagesAt + sizeof(uint32_t)) return 0;
+    const uint64_t length = GetLe32(buffer + offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumTransferLength));
+    const uint64_t pages = uint64_t{GetLe32(buffer + kPagesAt)} * pageSize;
+    uint64_t limit = length;
+    if (pages != 0 && (limit == 0 || pages < limit)) limit = pages;
+    return static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX));
 }
 
 }  // namespace brev

@@ -18,4 +18,12 @@ constexpr std::size_t kDeviceDescriptorSize = 551;
 // code page to UTF-8 and not trimmed.
 VolumeIdentity ParseDeviceDescriptor(const uint8_t* buffer, std::size_t size);
 
+// Answer buffer size of the adapter query (IOCTL_STORAGE_QUERY_PROPERTY, StorageAdapterProperty).
+constexpr std::size_t kAdapterDescriptorSize = 64;
+
+// The largest request the adapter takes, from its descriptor: MaximumTransferLength (u32 at 8) and
+// MaximumPhysicalPages (u32 at 12) times `pageSize`, the smaller of the two that are set (non-zero);
+// 0 when `size` does not reach them or neither is set.
+uint32_t ParseAdapterMaxTransfer(const uint8_t* buffer, std::size_t size, uint32_t pageSize);
+
 }  // namespace brev

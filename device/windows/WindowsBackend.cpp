@@ -111,6 +111,23 @@ public:
         return r;
     }
 
+    uint32_t MaxTransferLength() override {
+        if (!handle_.valid()) return 0;
+        STORAGE_PROPERTY_QUERY query;
+        std::memset(&query, 0, sizeof query);
+        query.PropertyId = StorageAdapterProperty;
+        query.QueryType = PropertyStandardQuery;
+        alignas(8) std::array<uint8_t, kAdapterDescriptorSize> answer{};
+        DWORD returned = 0;
+        if (!sys_->deviceIoControl(handle_.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                                   answer.data(), static_cast<DWORD>(answer.size()), &returned))
+            return 0;
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        return ParseAdapterMaxTransfer(answer.data(), std::min<std::size_t>(returned, answer.size()),
+                                       info.dwPageSize);
+    }
+
 private:
     std::shared_ptr<const WindowsSystem> sys_;
     UniqueHandle handle_;

@@ -2,8 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/CAppController.h"
 #include "app/Console.h"
@@ -302,6 +304,48 @@ TEST_F(ControllerTest, AutomaticDownloadSkipsDevicesThatLeftOrCameBack) {
     controller->WaitForJobs();
     EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
     EXPECT_EQ(again->ReadNor(0, 4096), Pattern(4096, 2));
+}
+
+// The reset program restarts the chip: it leaves the bus and arrives again, and the re-arrival
+// is an arrival like any other, automatic download included.
+TEST_F(ControllerTest, ADeviceResetAfterItsDownloadComesBackAsANewArrival) {
+    Start();
+    controller->settings().autoDownloadFlag = 1;
+    controller->settings().resetAfterDownloadFlag = 1;
+    const auto data = Pattern(4096 + 9, 31);
+    controller->settings().setDownloadFilePath(WriteImage("fw.up", data).string());
+    sim::SimDeviceConfig config = Download();
+    config.timing.rebootUs = 30'000;
+    auto device = Attach("sim0", config);
+    controller->PumpDeviceEvents();
+    const uint64_t firstAttachment = bus->Generation("sim0");
+    timers.FireAll();
+    controller->WaitForJobs();
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+    EXPECT_EQ(device->resetCount(), 1);
+
+    // Off the bus while it boots, then back under the same name.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (bus->Generation("sim0") == firstAttachment && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (bus->Generation("sim0") == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_NE(bus->Generation("sim0"), 0u);
+    ASSERT_NE(bus->Generation("sim0"), firstAttachment);
+
+    window->clear();
+    controller->PumpDeviceEvents();
+    EXPECT_THAT(window->calls("RemoveDeviceItem"), ElementsAre("RemoveDeviceItem sim0"));
+    EXPECT_THAT(window->calls("AddDeviceItem"), ElementsAre("AddDeviceItem sim0"));
+    EXPECT_THAT(Names(), ElementsAre("sim0"));
+    ASSERT_EQ(timers.pending(), 1u);  // a new automatic download waits on its timer
+
+    device->WriteNorRaw(0, std::vector<uint8_t>(data.size(), 0));
+    timers.FireAll();
+    controller->WaitForJobs();
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+    EXPECT_EQ(device->ReadNor(0, static_cast<uint32_t>(data.size())), data);
+    EXPECT_EQ(device->resetCount(), 2);
 }
 
 TEST_F(ControllerTest, WindowEventsStartJobs) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -138,7 +139,8 @@ TEST(CliDownload, WritesEveryDeviceAndTracesEachTransfer) {
 
 TEST(CliDownload, AFaultOnOneDeviceFailsOnlyThatDevice) {
     for (const char* fault :
-         {"sim1:fail:0x82:3", "sim1:crc-swap", "sim1:flip:2", "sim1:drop:8", "sim1:timeout:5"}) {
+         {"sim1:fail:0x82:3", "sim1:crc-swap", "sim1:flip:2", "sim1:drop:8", "sim1:timeout:5", "sim1:fail:0",
+          "sim1:short:0x82:1"}) {
         SCOPED_TRACE(fault);
         CliFolder dir;
         const Image img = MakeImageIn(dir);
@@ -152,6 +154,32 @@ TEST(CliDownload, AFaultOnOneDeviceFailsOnlyThatDevice) {
         // Block 0 is written last, so a failed run never leaves a complete image behind.
         EXPECT_FALSE(StartsWith(ReadBytes(dir / "flash/sim1.flash"), img.data));
     }
+}
+
+// A simulated path that takes 32 KiB per request: each 64 KiB read goes out as two, and the file
+// is whole; without the split the simulator would refuse every read.
+TEST(CliRead, ReadsLargerThanTheSimulatedPathTakesAreSplit) {
+    CliFolder dir;
+    const RunResult r =
+        dir.Run({"read", "--simulate", "1", "--sim-max-transfer", "32768", "--trace", "t.txt", "-q"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(ReadBytes(dir / "read.bin").size(), 1u << 20);
+    const auto trace = ReadBytes(dir / "t.txt");
+    uint32_t next = 0;
+    for (const std::string& l : Lines(std::string(trace.begin(), trace.end()))) {
+        if (l.substr(0, 14) != "sim0 in C00700") continue;  // Read
+        SCOPED_TRACE(l);
+        // Length 0x8000 and the address, little-endian, then the data length and the status.
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "sim0 in C00700800000%02X%02X%02X%02X000000000000 32768 ok",
+                      next & 0xFF, (next >> 8) & 0xFF, (next >> 16) & 0xFF, next >> 24);
+        EXPECT_EQ(l, expected);
+        next += 0x8000;
+    }
+    EXPECT_EQ(next, 1u << 20);
+
+    const RunResult refused = dir.Run({"read", "--simulate", "1", "--sim-max-transfer", "x"});
+    EXPECT_EQ(refused.exitCode, 2) << refused.out << refused.err;
 }
 
 TEST(CliDownload, ABadImageStopsBeforeAnyDeviceIsTouched) {
@@ -320,6 +348,10 @@ TEST(CliExit, BadUsageIsTwo) {
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim3:flip:1"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:melt"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:flip:x"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:flip:0"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:fail:0x100"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:short:0x07"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:short:0x07:-1"},
         {"download", "fw.up", "--simulate", "1", "--sim-profile", "fast"},
         {"download", "fw.up", "--simulate", "1", "--config", "missing.inf"},
         {"read", "--simulate", "1", "-o", "no/such/folder/r.bin"},

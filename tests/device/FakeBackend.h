@@ -38,6 +38,9 @@ struct FakeVolume {
     bool identifyOk = true;
     OpenError openError = OpenError::None;  // anything else: OpenVolume fails with it
     Handler handler;                        // none: every command succeeds
+    // The path's per-request limit the handle reports (0: none known). The fake does not
+    // enforce it: a handler that models the kernel does.
+    uint32_t maxTransfer = 0;
 };
 
 struct SentCommand {
@@ -135,6 +138,10 @@ private:
                 handler = owner_->volumes_.at(name_).handler;
             }
             return handler ? handler(cdb, dir, data, length) : TransferResult{};
+        }
+        uint32_t MaxTransferLength() override {
+            std::lock_guard<std::mutex> lock(owner_->mutex_);
+            return owner_->volumes_.at(name_).maxTransfer;
         }
 
     private:

@@ -38,12 +38,16 @@ public:
         a.dataIn = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
         auto& answer = calls_.answer;
         answer = {};
+        calls_.outMoved.reset();
         switch (c.answer) {
             case Answer::Good:
                 answer.dataIn = a.dataIn;
                 break;
             case Answer::ShortIn:
                 answer.dataIn.assign(a.dataIn.begin(), a.dataIn.begin() + test::kShortMoved);
+                break;
+            case Answer::ShortOut:
+                calls_.outMoved = test::kShortMoved;
                 break;
             case Answer::CheckFixed:
             case Answer::CheckDescriptor:

@@ -81,6 +81,7 @@ public:
         fs::path block = scsiDev / "block" / d.name;
         Dir(block);
         Write(block / "removable", d.removable ? "1" : "0");
+        blocks_[d.name] = block;
         Link(block / "device", scsiDev);
         Link(root_ / "sys/block" / d.name, block);
         devices_[d.name] = scsiDev;
@@ -92,6 +93,14 @@ public:
         Dir(block);
         Write(block / "removable", "0");
         Link(root_ / "sys/block" / name, block);
+    }
+
+    // queue/max_hw_sectors_kb and queue/max_sectors_kb of a disk's block device; unset: no file.
+    void SetQueueLimits(const std::string& name, std::optional<int> hwKb, std::optional<int> currentKb) {
+        const fs::path queue = blocks_.at(name) / "queue";
+        Dir(queue);
+        if (hwKb) Write(queue / "max_hw_sectors_kb", std::to_string(*hwKb));
+        if (currentKb) Write(queue / "max_sectors_kb", std::to_string(*currentKb));
     }
 
     // Unplugs: the device's directories vanish.
@@ -114,6 +123,10 @@ public:
             return -1;
         };
         sys.close = [](int) { return 0; };
+        sys.blkSectGet = [](int, int*) {
+            errno = ENOTTY;
+            return -1;
+        };
         return sys;
     }
 
@@ -131,6 +144,7 @@ private:
     fs::path root_ = dir_.path();
     int next_ = 0;
     std::map<std::string, fs::path> devices_;
+    std::map<std::string, fs::path> blocks_;
 };
 
 // What one SG_IO call was asked, copied while the request was alive.
@@ -158,6 +172,8 @@ struct FakeCalls {
     int openErrno = 0;
     ScriptedAnswer answer;
     int nextFd = 40;
+    std::optional<int> sgMaxBytes;  // BLKSECTGET's answer on the sg node; unset: the ioctl fails
+    std::optional<uint32_t> outMoved;  // data-out: bytes the adapter took (unset: all of them)
 
     void Install(LinuxSystem& sys) {
         sys.open = [this](const std::string& path, int flags) {
@@ -170,6 +186,14 @@ struct FakeCalls {
         };
         sys.close = [this](int fd) {
             closes.push_back(fd);
+            return 0;
+        };
+        sys.blkSectGet = [this](int, int* out) {
+            if (!sgMaxBytes) {
+                errno = ENOTTY;
+                return -1;
+            }
+            *out = *sgMaxBytes;
             return 0;
         };
         sys.sgIo = [this](int, sg_io_hdr_t* hdr) {
@@ -189,6 +213,9 @@ struct FakeCalls {
                 const std::size_t n = std::min<std::size_t>(answer.dataIn.size(), hdr->dxfer_len);
                 if (n > 0) std::memcpy(hdr->dxferp, answer.dataIn.data(), n);
                 hdr->resid = static_cast<int>(hdr->dxfer_len - n);
+            }
+            if (hdr->dxfer_direction == SG_DXFER_TO_DEV && outMoved) {
+                hdr->resid = static_cast<int>(hdr->dxfer_len - std::min(*outMoved, hdr->dxfer_len));
             }
             hdr->status = answer.status;
             hdr->masked_status = static_cast<unsigned char>((answer.status >> 1) & 0x7f);

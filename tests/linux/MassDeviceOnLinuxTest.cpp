@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 
 #include "device/CMutilMassStorage.h"
 #include "device/MassDevice.h"
@@ -16,6 +17,36 @@ using test::FakeSysfs;
 
 const PatternList kVendors = {"BRVNTIS"};
 const PatternList kProducts = {"DEVICE"};
+
+// The path's limit: the smaller of the block queue's two limits and the sg driver's own answer.
+TEST(MassDeviceOnLinux, TakesTheSmallestRequestLimitOfThePath) {
+    const struct {
+        const char* what;
+        std::optional<int> hwKb, currentKb, sgBytes;
+        uint32_t expected;
+    } cases[] = {
+        {"usb-storage default", 120, 120, std::nullopt, 120 * 1024},
+        {"current below hardware", 32767, 1280, std::nullopt, 1280 * 1024},
+        {"hardware below current", 512, 1280, std::nullopt, 512 * 1024},
+        {"the sg driver says less", 512, 512, 65536, 65536},
+        {"only the sg driver answers", std::nullopt, std::nullopt, 131072, 131072},
+        {"a zero is no limit", 0, 120, 0, 120 * 1024},
+        {"nothing to read", std::nullopt, std::nullopt, std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeSysfs fake;
+        fake.Add(FakeDisk{"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", "sg1"});
+        fake.SetQueueLimits("sdb", c.hwKb, c.currentKb);
+        LinuxSystem sys = fake.System();
+        FakeCalls calls;
+        calls.sgMaxBytes = c.sgBytes;
+        calls.Install(sys);
+        MassDevice device(MakeLinuxBackend(sys), fake.devRoot() + "/sdb", "sdb", kVendors, kProducts);
+        ASSERT_EQ(device.Open(), 1);
+        EXPECT_EQ(device.maxTransfer(), c.expected);
+    }
+}
 
 TEST(MassDeviceOnLinux, FindsOpensAndTransfersThroughSgIo) {
     FakeSysfs fake;

@@ -172,5 +172,36 @@ TEST_F(Diagnostics, ReadsWriteTheFileOnlyWhenTheReadSucceeded) {
     }
 }
 
+// A path that takes 64 KiB per request refuses a half-mebibyte read: it goes out as eight
+// consecutive reads, and the file still holds the flash in address order.
+TEST_F(Diagnostics, ReadsLargerThanThePathTakesGoOutInPieces) {
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast);
+        sim::SimDeviceConfig config;
+        config.maxTransfer = 0x10000;
+        auto dev = Attach(fast ? "fast" : "slow", config);
+        ASSERT_TRUE(dev->WriteNorRaw(0, Pattern(0x80000, fast ? 12 : 11)));
+        conn_->TestCloseDevice();
+        conn_->TestInit({present_.back()}, env_.vendorPatterns, env_.productPatterns);
+        sink_->ClearLines();
+        notifier_.clear();
+        std::filesystem::remove(dir_ / "readData.bin");
+
+        fast ? conn_->TestFastRead() : conn_->TestRead();
+        EXPECT_THAT(Boxes(), IsEmpty());
+        const auto trace = Trace();
+        ASSERT_EQ(trace.size(), 8u);
+        for (uint32_t i = 0; i < trace.size(); ++i) {
+            EXPECT_EQ(Brief(trace[i]), Brief(fast ? cmd::FastReadBlock(0x10000, i * 0x10000)
+                                                  : cmd::ReadBlock(0x10000, i * 0x10000)));
+            EXPECT_EQ(trace[i].length, 0x10000u);
+            EXPECT_TRUE(trace[i].ok);
+        }
+        const std::vector<uint8_t> file = test::ReadBytes(dir_ / "readData.bin");
+        ASSERT_EQ(file.size(), 0x80000u);
+        EXPECT_EQ(file, dev->ReadNor(0, 0x80000));
+    }
+}
+
 }  // namespace
 }  // namespace brev::testing

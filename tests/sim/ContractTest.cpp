@@ -43,8 +43,24 @@ public:
                     }
                 }
                 break;
-            case Answer::ShortIn:
-                why = "the simulated device moves every data phase it accepts in full";
+            case Answer::ShortIn: {
+                // The read runs; only its first bytes reach the host.
+                a.dataIn = test::Pattern(c.length, 3);
+                device_->WriteNorRaw(0, a.dataIn);
+                const auto init = test::MakeCdb(cmd::Init);
+                if (!device_->HandleCommand(init.data(), DataDirection::None, nullptr, 0).ok()) {
+                    why = "the device did not take Init";
+                    return std::nullopt;
+                }
+                FaultConfig faults;
+                faults.shortIn = true;
+                faults.shortSubCommand = cmd::Read;
+                faults.shortBytes = ::brev::test::kShortMoved;
+                device_->SetFaults(faults);
+                break;
+            }
+            case Answer::ShortOut:
+                why = "the simulated device takes every data-out phase it accepts in full";
                 return std::nullopt;
             case Answer::CheckFixed:
                 a.cdb[0] = 0x00;  // not one of the chip's commands

@@ -114,5 +114,44 @@ TEST(Faults, ByteSwapAppliesToLoaderChecksumsToo) {
     EXPECT_EQ(host.Crc(0, 256, cmd::LoaderGetCrc16), uint16_t(crc << 8 | crc >> 8));
 }
 
+// A short data-in: the command runs, GOOD comes back with the residual, and the tail is zeros.
+TEST(Faults, AShortDataInMovesOnlyTheFirstBytes) {
+    SimDevice dev;
+    Host host{dev};
+    ASSERT_TRUE(host.Init().ok());
+    const auto flash = Pattern(64, 5);
+    dev.WriteNorRaw(0, flash);
+    FaultConfig faults;
+    faults.shortIn = true;
+    faults.shortSubCommand = cmd::Read;
+    faults.shortBytes = 10;
+    dev.SetFaults(faults);
+
+    std::vector<uint8_t> buffer(64, 0xEE);
+    const auto r = host.In(MakeCdb(cmd::Read, 64, 0), buffer);
+    EXPECT_EQ(r.status, TransferStatus::Ok);
+    EXPECT_EQ(r.residual, 54u);
+    EXPECT_EQ(CheckedResult(r).status, TransferStatus::ShortTransfer);
+    std::vector<uint8_t> expected(flash.begin(), flash.begin() + 10);
+    expected.resize(64, 0);
+    EXPECT_EQ(buffer, expected);
+
+    // Other sub-commands and requests no longer than BYTES move in full.
+    std::vector<uint8_t> id(4);
+    EXPECT_EQ(host.In(MakeCdb(cmd::ReadFlashId, 4), id).residual, 0u);
+    std::vector<uint8_t> few(10);
+    EXPECT_EQ(host.In(MakeCdb(cmd::Read, 10, 0), few).residual, 0u);
+    EXPECT_EQ(few, std::vector<uint8_t>(flash.begin(), flash.begin() + 10));
+}
+
+TEST(Faults, ReadFlashIdCanBeFailed) {
+    SimDevice dev;
+    Host host{dev};
+    ASSERT_TRUE(host.Init().ok());
+    dev.SetFaults({.failSubCommand = cmd::ReadFlashId, .failNth = 1});
+    EXPECT_EQ(host.Id(cmd::ReadFlashId), std::nullopt);
+    EXPECT_EQ(host.Id(cmd::ReadFlashId), 0x1640EFu);
+}
+
 }  // namespace
 }  // namespace brev::sim::test

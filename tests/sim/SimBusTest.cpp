@@ -1,6 +1,8 @@
 // The simulated bus and backend, held to the contract of an OS backend.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <thread>
 
 #include "device/sim/SimBus.h"
@@ -116,6 +118,114 @@ TEST(SimBus, ADeviceThatDropsOffLeavesTheBus) {
     EXPECT_EQ(Drain(*bus), (std::vector<std::pair<Kind, std::string>>{{Kind::Removal, "sim0"}}));
     EXPECT_TRUE(bus->Names().empty());
     EXPECT_EQ(Send(*handle, MakeCdb(cmd::Init, 9)).status, TransferStatus::NoDevice);
+}
+
+TEST(SimBus, ARequestAboveThePathsLimitIsRefusedUnsent) {
+    auto bus = std::make_shared<SimBus>();
+    SimBackend backend(bus);
+    SimDeviceConfig config;
+    config.maxTransfer = 0x10000;
+    auto dev = std::make_shared<SimDevice>(config);
+    bus->Attach("sim0", dev);
+    auto handle = backend.OpenVolume("sim0", "sim:sim0", nullptr);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(handle->MaxTransferLength(), 0x10000u);
+    ASSERT_TRUE(Send(*handle, MakeCdb(cmd::Init, 9)).ok());
+
+    for (const uint32_t length : {0x10000u, 0x10001u}) {
+        SCOPED_TRACE(length);
+        std::vector<uint8_t> buffer(length);
+        const auto read = MakeCdb(cmd::Read, length, 0);
+        const int before = dev->commandCount();
+        const auto r = handle->Execute(read.data(), DataDirection::In, buffer.data(), length, 1000);
+        const bool fits = length <= 0x10000;
+        EXPECT_EQ(r.status, fits ? TransferStatus::Ok : TransferStatus::OsError);
+        EXPECT_EQ(r.osError, fits ? 0 : EINVAL);
+        EXPECT_EQ(r.residual, fits ? 0u : length);
+        EXPECT_EQ(dev->commandCount() - before, fits ? 1 : 0);
+    }
+}
+
+// SystemReset and the reset program restart the chip: it leaves the bus and, once booted,
+// arrives again; handles of the old attachment stay dead.
+TEST(SimBus, AResetDeviceLeavesAndArrivesAgain) {
+    using Events = std::vector<std::pair<Kind, std::string>>;
+    const struct {
+        const char* what;
+        bool resetProgram;
+        bool intoPcMode;
+        double rebootUs;
+    } cases[] = {
+        {"SystemReset, back at once", false, false, 0},
+        {"SystemReset, back after 50 ms", false, false, 50'000},
+        {"reset program, into PC mode", true, true, 0},
+        {"SystemReset, into PC mode after 30 ms", false, true, 30'000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto bus = std::make_shared<SimBus>();
+        SimBackend backend(bus);
+        SimDeviceConfig config;
+        config.resetIntoPcMode = c.intoPcMode;
+        config.timing.rebootUs = c.rebootUs;
+        auto dev = std::make_shared<SimDevice>(config);
+        bus->Attach("sim0", dev);
+        Drain(*bus);
+        auto handle = backend.OpenVolume("sim0", "sim:sim0", nullptr);
+        ASSERT_NE(handle, nullptr);
+        ASSERT_TRUE(Send(*handle, MakeCdb(cmd::Init, 9)).ok());
+
+        const auto started = std::chrono::steady_clock::now();
+        if (c.resetProgram) {
+            auto program = StandInResetProgram();
+            program.erase(program.begin(), program.begin() + 256);  // the host skips the header
+            const auto load = MakeCdb(cmd::WriteRam, uint32_t(program.size()), cmd::kResetProgramLoadAddr);
+            ASSERT_TRUE(handle->Execute(load.data(), DataDirection::Out, program.data(), uint32_t(program.size()),
+                                        1000)
+                            .ok());
+            EXPECT_TRUE(Send(*handle, MakeCdb(cmd::Execute, 0, cmd::kResetProgramExecAddr)).ok());
+        } else {
+            EXPECT_TRUE(Send(*handle, MakeCdb(cmd::SystemReset)).ok());  // answered before it goes
+        }
+        EXPECT_EQ(Send(*handle, MakeCdb(cmd::Init, 9)).status, TransferStatus::NoDevice);
+
+        Events events = Drain(*bus);
+        while (events.size() < 2 && std::chrono::steady_clock::now() - started < std::chrono::seconds(5)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            for (auto& e : Drain(*bus)) events.push_back(e);
+        }
+        EXPECT_EQ(events, (Events{{Kind::Removal, "sim0"}, {Kind::Arrival, "sim0"}}));
+        EXPECT_GE(std::chrono::steady_clock::now() - started,
+                  std::chrono::microseconds(static_cast<int64_t>(c.rebootUs)));
+        EXPECT_EQ(dev->resetCount(), 1);
+
+        EXPECT_EQ(Send(*handle, MakeCdb(cmd::Init, 9)).status, TransferStatus::NoDevice);
+        auto fresh = backend.OpenVolume("sim0", "sim:sim0", nullptr);
+        ASSERT_NE(fresh, nullptr);
+        VolumeIdentity id;
+        ASSERT_TRUE(fresh->Identify(id));
+        EXPECT_EQ(id.product, c.intoPcMode ? "COMP_AUDIO      " : "DEVICE          ");
+        // In PC mode it answers the firmware's update commands, not the chip's.
+        EXPECT_EQ(Send(*fresh, MakeCdb(cmd::Init, 9)).ok(), !c.intoPcMode);
+        EXPECT_EQ(Send(*fresh, MakeCdb(cmd::PcStartErase)).ok(), c.intoPcMode);
+    }
+}
+
+TEST(SimBus, ADevicePluggedInWhileAResetOneBootsKeepsTheName) {
+    auto bus = std::make_shared<SimBus>();
+    SimBackend backend(bus);
+    SimDeviceConfig config;
+    config.timing.rebootUs = 30'000;
+    auto dev = std::make_shared<SimDevice>(config);
+    bus->Attach("sim0", dev);
+    auto handle = backend.OpenVolume("sim0", "sim:sim0", nullptr);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(Send(*handle, MakeCdb(cmd::SystemReset)).ok());
+    // Another device plugged in under the name while the first one boots keeps it.
+    auto other = std::make_shared<SimDevice>(SimDeviceConfig::PcMode());
+    bus->Attach("sim0", other);
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    EXPECT_EQ(bus->Find("sim0"), other);
 }
 
 TEST(SimBus, HostsOnSeveralThreadsShareOneDevice) {

@@ -32,6 +32,7 @@ namespace brev::test {
 enum class Answer {
     Good,             // GOOD; a data-in phase moves in full
     ShortIn,          // GOOD, but a data-in phase moves only kShortMoved bytes
+    ShortOut,         // GOOD, but a data-out phase moves only kShortMoved bytes
     CheckFixed,       // CHECK CONDITION, fixed-format sense kFixedSense
     CheckDescriptor,  // CHECK CONDITION, descriptor-format sense kDescriptorSense
     Timeout,          // no answer in time
@@ -88,6 +89,9 @@ inline const std::vector<ContractCase>& ContractCases() {
         {"ZeroLengthInWithoutBuffer", Good, D::In, 0, true, false, S::Ok, 0, 0, 0, 0, OsCode::None, 0,
          Reach::Once, true},
         {"ShortDataIn", ShortIn, D::In, 8, false, false, S::Ok, 0, 0, 0, 0, OsCode::None, 8 - kShortMoved,
+         Reach::Once, true},
+        // What did not go out counts as much as what did not come in.
+        {"ShortDataOut", ShortOut, D::Out, 8, false, false, S::Ok, 0, 0, 0, 0, OsCode::None, 8 - kShortMoved,
          Reach::Once, true},
         {"CheckConditionFixedSense", CheckFixed, D::In, 8, false, false, S::CheckCondition, 0x02, 0x05, 0x20,
          0x00, OsCode::None, 8, Reach::Once, true},

@@ -44,6 +44,8 @@ public:
                 if (c.dir == DataDirection::In) fake_.moved = a.dataIn;
                 break;
             case Answer::ShortIn:
+            case Answer::ShortOut:
+                // DataTransferLength comes back as the count moved, in either direction.
                 fake_.moved = std::vector<uint8_t>(a.dataIn.begin(), a.dataIn.begin() + test::kShortMoved);
                 break;
             case Answer::CheckFixed:

@@ -31,6 +31,9 @@ struct FakeWindows {
     std::vector<uint8_t> descriptor;  // copied into the answer buffer
     bool identifyFails = false;
     std::vector<uint8_t> query, answerOnEntry;
+    // The same control code for the adapter descriptor: its answer (empty: the call fails).
+    std::vector<uint8_t> adapter;
+    int adapterQueries = 0;
 
     // IOCTL_SCSI_PASS_THROUGH_DIRECT
     DWORD ioError = 0;  // nonzero: the call fails with it
@@ -77,6 +80,17 @@ struct FakeWindows {
             }
             const auto* inBytes = static_cast<const uint8_t*>(in);
             auto* outBytes = static_cast<uint8_t*>(out);
+            if (code == 0x2D1400 && inSize >= 4 && inBytes[0] == 1) {  // StorageAdapterProperty
+                ++adapterQueries;
+                if (adapter.empty()) {
+                    ::SetLastError(ERROR_INVALID_FUNCTION);
+                    return FALSE;
+                }
+                const std::size_t n = std::min<std::size_t>(outSize, adapter.size());
+                std::memcpy(out, adapter.data(), n);
+                *returned = static_cast<DWORD>(n);
+                return TRUE;
+            }
             if (code == 0x2D1400) {
                 query.assign(inBytes, inBytes + inSize);
                 answerOnEntry.assign(outBytes, outBytes + outSize);
@@ -133,6 +147,17 @@ inline std::vector<uint8_t> Descriptor(uint32_t bus, uint32_t vendorOffset, cons
     };
     putText(vendorOffset, vendor);
     putText(productOffset, product);
+    return d;
+}
+
+// An adapter descriptor answer (STORAGE_ADAPTER_DESCRIPTOR, 32 bytes) with the two limits.
+inline std::vector<uint8_t> AdapterDescriptor(uint32_t maxTransferLength, uint32_t maxPhysicalPages) {
+    std::vector<uint8_t> d(32, 0);
+    auto put32 = [&](std::size_t at, uint32_t v) { std::memcpy(d.data() + at, &v, 4); };
+    put32(0, 1);   // Version
+    put32(4, 32);  // Size
+    put32(8, maxTransferLength);
+    put32(12, maxPhysicalPages);
     return d;
 }
 

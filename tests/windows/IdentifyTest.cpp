@@ -152,5 +152,47 @@ TEST(WindowsIdentify, MassDeviceTransferFailsOnCheckConditionAndOnIoFailure) {
     EXPECT_EQ(dev.lastTransfer().status, TransferStatus::NoDevice);
 }
 
+TEST(WindowsAdapterLimit, TheSmallerOfTransferLengthAndPagesThatAreSet) {
+    const struct {
+        const char* what;
+        uint32_t maxTransferLength, maxPhysicalPages;
+        std::size_t size;
+        uint32_t expected;
+    } cases[] = {
+        {"length below the pages", 0x20000, 33, 32, 0x20000},
+        {"pages below the length", 0x20000, 17, 32, 17 * 4096},
+        {"length not set", 0, 32, 32, 32 * 4096},
+        {"pages not set", 0x10000, 0, 32, 0x10000},
+        {"neither set", 0, 0, 32, 0},
+        {"pages beyond 32 bits", 0x1E000, 0xFFFFFFFF, 32, 0x1E000},
+        {"answer too short for the pages", 0x20000, 17, 15, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto answer = test::AdapterDescriptor(c.maxTransferLength, c.maxPhysicalPages);
+        EXPECT_EQ(ParseAdapterMaxTransfer(answer.data(), c.size, 4096), c.expected);
+    }
+}
+
+TEST(WindowsAdapterLimit, MassDeviceTakesTheLimitFromTheAdapterQuery) {
+    FakeWindows fake;
+    fake.descriptor = Descriptor(kUsb, 40, "BRVNTIS", 60, "DEVICE");
+    fake.adapter = test::AdapterDescriptor(0x1E000, 0xFFFFFFFF);
+    MassDevice dev(MakeWindowsBackend(fake.System()), "\\.\E:", "E", {"BRVNTIS"}, {"DEVICE"});
+    ASSERT_EQ(dev.Open(), 1);
+    EXPECT_EQ(fake.adapterQueries, 1);
+    EXPECT_EQ(dev.maxTransfer(), 0x1E000u);
+    // The device query stays the identification one.
+    EXPECT_EQ(fake.query, std::vector<uint8_t>(12, 0));
+
+    // An adapter that does not answer leaves the limit unknown: nothing is split.
+    FakeWindows silent;
+    silent.descriptor = fake.descriptor;
+    MassDevice other(MakeWindowsBackend(silent.System()), "\\.\E:", "E", {"BRVNTIS"}, {"DEVICE"});
+    ASSERT_EQ(other.Open(), 1);
+    EXPECT_EQ(silent.adapterQueries, 1);
+    EXPECT_EQ(other.maxTransfer(), 0u);
+}
+
 }  // namespace
 }  // namespace brev
