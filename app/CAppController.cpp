@@ -6,6 +6,7 @@
 #include "app/CrashHandler.h"
 #include "app/settings/SettingsFile.h"
 #include "image/ImageChecker.h"
+#include "ops/Texts.h"
 
 namespace brev {
 namespace {
@@ -52,7 +53,7 @@ void CAppController::ConsoleTee::AddTipsText(const std::string& text, const std:
 
 void CAppController::ConsoleTee::ShowFileParseError(int code) {
     if (auto* w = owner_.window_.get()) w->ShowFileParseError(code);
-    if (auto text = ImageErrorText(code)) print(std::string(*text));
+    if (auto message = ImageErrorText(code)) print(text::Tr(std::string(*message)));
 }
 
 void CAppController::ConsoleTee::ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -117,7 +118,7 @@ bool CAppController::Run() {
     subscribe();
     for (const PresentDevice& device : presentDevices_) {
         window_->AddDeviceItem(device.name);
-        log(kDeviceAtStart, device.name);
+        log(text::Tr(kDeviceAtStart), device.name);
     }
 
     // At start a device counts as served in PC mode only when the mode file allows PC updates;
@@ -218,7 +219,7 @@ void CAppController::handleArrival(const VolumeRef& volume) {
 
     presentDevices_.push_back({volume.name, volume.path, product});
     window_->AddDeviceItem(volume.name);
-    log(kDeviceArrived, volume.name);
+    log(text::Tr(kDeviceArrived), volume.name);
 
     if (pcMode) {
         pcModeDevices_.insert(volume.name);
@@ -232,7 +233,7 @@ void CAppController::handleArrival(const VolumeRef& volume) {
 
 void CAppController::handleRemoval(const std::string& name) {
     if (std::erase_if(presentDevices_, [&](const PresentDevice& d) { return d.name == name; }) == 0) return;
-    log(kDeviceRemoved, name);
+    log(text::Tr(kDeviceRemoved), name);
     window_->RemoveDeviceItem(name);
     pcModeDevices_.erase(name);
     updatePcMode();

@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/ProgramFolder.h"
+#include "app/lang/Translation.h"
+#include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/Session.h"
 #include "cli/Terminal.h"
@@ -28,6 +31,10 @@ int Main(int argc, char** argv) {
 
     CommonOptions options;
     AddCommonOptions(app, options);
+    std::string language;
+    CLI::Option* languageOption =
+        app.add_option("--lang", language, "Language of the operator texts: zh or en (default: the system's)")
+            ->type_name("zh|en");
     std::vector<std::unique_ptr<ICommand>> commands = MakeCommands();
     std::vector<std::pair<CLI::App*, ICommand*>> subs;
     for (const auto& command : commands) {
@@ -50,6 +57,21 @@ int Main(int argc, char** argv) {
         if (sub->parsed()) chosen = command;
     }
     if (chosen == nullptr) return ToInt(ExitCode::Usage);
+
+    // Before the first operator text is printed. The commands on devices read the settings file
+    // anyway, so its language key counts for them.
+    std::vector<std::string> languageArguments{"brevload-cli"};
+    if (languageOption->count() > 0) languageArguments.insert(languageArguments.end(), {"--lang", language});
+    const std::filesystem::path settingsFile = options.configFile.empty() ? CurrentProgramFolders().settingsFile
+                                                                          : PathFromUtf8(options.configFile);
+    std::string languageError;
+    const std::optional<Language> chosenLanguage = ChooseProcessLanguage(
+        languageArguments, chosen->NeedsDevices() ? &settingsFile : nullptr, languageError);
+    if (!chosenLanguage) {
+        std::fprintf(stderr, "brevload-cli: %s\n", languageError.c_str());
+        return ToInt(ExitCode::Usage);
+    }
+    if (!InstallLanguage(*chosenLanguage)) std::fprintf(stderr, "brevload-cli: the English texts cannot be loaded\n");
 
     const OutputMode mode =
         options.json ? OutputMode::Json : (StdoutIsTerminal() ? OutputMode::Terminal : OutputMode::Plain);

@@ -6,6 +6,7 @@
 
 #include "cli/Terminal.h"
 #include "image/ImageChecker.h"
+#include "ops/Texts.h"
 
 namespace brev::cli {
 namespace {
@@ -97,7 +98,7 @@ std::string IsoTimeNow() {
 }
 
 std::string ImageResultText(int code) {
-    if (const auto text = ImageErrorText(code)) return std::string(*text);
+    if (const auto message = ImageErrorText(code)) return text::Tr(std::string(*message));
     if (code == ImageOk) return "OK";
     if (code == ImageOpenFailed) return "the file cannot be opened";
     return "unknown image result";

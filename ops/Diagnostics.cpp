@@ -20,7 +20,7 @@ CTestConnection::CTestConnection(const JobEnvironment& env, std::filesystem::pat
     : env_(env), readDataPath_(std::move(readDataPath)) {}
 
 void CTestConnection::box(const char* message) const {
-    if (env_.notifier != nullptr) env_.notifier->ShowMessageBox(message, "");
+    if (env_.notifier != nullptr) env_.notifier->ShowMessageBox(text::Tr(message), "");
 }
 
 bool CTestConnection::guard() const {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ops/JobNotifier.h"
+#include "ops/Texts.h"
 
 namespace brev {
 
@@ -16,8 +17,9 @@ public:
           name_(std::move(deviceName)),
           rowsOff_(notifier_ == nullptr || (quietWhenUnnamed && name_.empty())) {}
 
+    // Texts are shown in the operator's language (a filled pattern is already translated).
     void log(const std::string& text) const {
-        if (notifier_ != nullptr) notifier_->AddTipsText(text, name_);
+        if (notifier_ != nullptr) notifier_->AddTipsText(text::Tr(text), name_);
     }
     void progress(int percent) const {
         if (!rowsOff_) notifier_->PostProgressPos(name_, percent);
@@ -29,7 +31,7 @@ public:
         if (!rowsOff_) notifier_->PostEnableControls(name_, enable);
     }
     void box(const std::string& text) const {
-        if (notifier_ != nullptr) notifier_->ShowMessageBox(text, "");
+        if (notifier_ != nullptr) notifier_->ShowMessageBox(text::Tr(text), "");
     }
     const std::string& name() const { return name_; }
 

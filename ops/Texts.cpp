@@ -1,5 +1,6 @@
 #include "ops/Texts.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace brev::text {
@@ -23,10 +24,21 @@ std::size_t FindConversion(const std::string& pattern) {
     return std::string::npos;
 }
 
+std::atomic<Translator> g_translator{nullptr};
+
 }  // namespace
 
+void SetTranslator(Translator translator) { g_translator.store(translator, std::memory_order_release); }
+
+std::string Tr(const char* source) {
+    const Translator translator = g_translator.load(std::memory_order_acquire);
+    return translator != nullptr ? translator(source) : std::string(source);
+}
+
+std::string Tr(const std::string& source) { return Tr(source.c_str()); }
+
 std::string FillText(const char* pattern, uint32_t value) {
-    std::string p(pattern);
+    std::string p = Tr(pattern);
     const std::size_t at = FindConversion(p);
     if (at == std::string::npos) return p;
     const char kind = p[at + 1];
@@ -34,7 +46,7 @@ std::string FillText(const char* pattern, uint32_t value) {
 }
 
 std::string FillText(const char* pattern, const std::string& value) {
-    std::string p(pattern);
+    std::string p = Tr(pattern);
     const std::size_t at = FindConversion(p);
     if (at == std::string::npos) return p;
     return p.replace(at, 2, value);

@@ -1,5 +1,6 @@
 // Operator texts of the flash operations, byte-exact (UTF-8). A pattern with %X, %x or %s
-// is filled by FillText; nothing here goes through printf.
+// is filled by FillText; nothing here goes through printf. Every text here must have its English
+// translation in lang/brevload_en.ts (a test checks it).
 #pragma once
 
 #include <cstdint>
@@ -47,7 +48,18 @@ inline constexpr const char* kFileNotReadable = "文件不能读取";
 inline constexpr const char* kFileTooLarge = "数据量太大，内存分配失败";
 inline constexpr const char* kTestReadFailed = "读取数据失败，没有保存文件";
 
-// Replaces the first %X (upper-case hex), %x (lower-case hex) or %s in `pattern`.
+// Settings.
+inline constexpr const char* kSettingsSaveFailed = "保存设置失败：%s";
+
+// The operator's language. The texts above are the source texts; a face installs a translator
+// once at start, before any job thread runs, and every text shown goes through Tr. Without a
+// translator (or for a text it does not know) the source text is shown as written.
+using Translator = std::string (*)(const char* source);
+void SetTranslator(Translator translator);
+std::string Tr(const char* source);
+std::string Tr(const std::string& source);
+
+// Translates `pattern`, then replaces the first %X (upper-case hex), %x (lower-case hex) or %s in `pattern`.
 std::string FillText(const char* pattern, uint32_t value);
 std::string FillText(const char* pattern, const std::string& value);
 

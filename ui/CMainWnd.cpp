@@ -36,6 +36,9 @@ QString FromUtf8(const std::string& text) {
 
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 
+// A text of the window in the operator's language.
+QString Tr(const char* source) { return FromUtf8(text::Tr(source)); }
+
 enum class FileAccess { Missing, Unreadable, Readable };
 
 // Whether the operator's firmware file can be used: it exists and can be opened for reading.
@@ -304,10 +307,10 @@ void CMainWnd::onAutoDownloadClick() {
         case FileAccess::Unreadable:
             shared.setDownloadFilePath({});
             edFile_->clear();
-            ShowBox("文件不能访问", QString());
+            ShowBox(Tr("文件不能访问"), QString());
             break;
         case FileAccess::Missing:
-            ShowBox("请先选择一个文件", QString());
+            ShowBox(Tr("请先选择一个文件"), QString());
             break;
     }
 }
@@ -357,7 +360,7 @@ void CMainWnd::onStartDownloadClick(QWidget* sender) {
     if (exFlash_ == 1) {
         for (const QLineEdit* edit : {edCS_, edCLK_, edSI_, edSO_}) {
             if (edit->text().isEmpty()) {
-                ShowBox(QString::fromUtf8(text::kEnterPinConfig), QString());
+                ShowBox(Tr(text::kEnterPinConfig), QString());
                 return;
             }
         }
@@ -494,14 +497,14 @@ void CMainWnd::AddTipsText(const std::string& text, const std::string& device) {
 }
 
 void CMainWnd::ShowFileParseError(int code) {
-    const auto text = ImageErrorText(code);
-    if (!text) return;
-    const QString message = FromUtf8(std::string(*text));
+    const auto error = ImageErrorText(code);
+    if (!error) return;
+    const QString message = FromUtf8(text::Tr(std::string(*error))), caption = Tr("文件解析错误");
     if (QThread::currentThread() == thread())
-        ShowBox(message, "文件解析错误");
+        ShowBox(message, caption);
     else
         QMetaObject::invokeMethod(
-            this, [this, message] { ShowBox(message, "文件解析错误"); }, Qt::QueuedConnection);
+            this, [this, message, caption] { ShowBox(message, caption); }, Qt::QueuedConnection);
 }
 
 void CMainWnd::ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -528,7 +531,7 @@ void CMainWnd::applyProgressImage(const QString& name, int state) {
         case ProgressFail:
             bar->setForeImage("imgs/progressFail.png");
             setTaskbarState(ITaskbarProgress::State::Error);
-            ShowBox("下载失败", "提示");
+            ShowBox(Tr("下载失败"), Tr("提示"));
             break;
         case ProgressSuccess:
             bar->setForeImage("imgs/progressSucess.png");

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "ops/Texts.h"
+
 // The skin is compiled into this static library; registering it here keeps the linker from
 // dropping it from the program.
 static void InitSkinResources() { Q_INIT_RESOURCE(skin); }
@@ -62,6 +64,11 @@ QMargins MarginsOf(const QString& text) {
     return n.empty() ? QMargins() : QMargins(n[0], n[1], n[2], n[3]);
 }
 
+// A text the operator reads (caption, help label, tooltip), in the operator's language.
+QString TextAttr(const SkinNode& node, const char* key) {
+    return QString::fromStdString(text::Tr(node.attr(key).toStdString()));
+}
+
 int IntAttr(const SkinNode& node, const char* key, int fallback = 0) {
     bool ok = false;
     const int v = node.attr(key).toInt(&ok);
@@ -99,7 +106,7 @@ int FixedLength(const QLayoutItem* item, bool horizontal) {
 // Name, tooltip, sizes, visibility, enabled state and font size: what every element has.
 void ApplyCommon(QWidget* w, const SkinNode& node, QWidget* named) {
     named->setObjectName(node.attr("name"));
-    if (node.attrs.contains("tooltip")) named->setToolTip(node.attr("tooltip"));
+    if (node.attrs.contains("tooltip")) named->setToolTip(TextAttr(node, "tooltip"));
     w->setProperty("skinWidth", IntAttr(node, "width"));
     w->setProperty("skinHeight", IntAttr(node, "height"));
     w->setProperty("skinMinWidth", IntAttr(node, "minwidth"));
@@ -190,7 +197,7 @@ QWidget* BuildButton(const SkinNode& node, QWidget* parent, const SkinNotify& no
             {"selectedimage", SkinButton::Selected},
         }};
     for (const auto& [key, state] : keys) button->setImage(state, node.attr(key));
-    button->setText(node.attr("text"));
+    button->setText(TextAttr(node, "text"));
     button->setTextPadding(MarginsOf(node.attr("textpadding")));
     button->setTextAlignment(AlignmentOf(node.attr("align"), Qt::AlignCenter));
     button->setTextColor(TextColorOf(node));
@@ -227,7 +234,7 @@ QWidget* BuildRichEdit(const SkinNode& node, QWidget* parent) {
 }
 
 QWidget* BuildLabel(const SkinNode& node, QWidget* parent) {
-    auto* label = new QLabel(node.attr("text"), parent);
+    auto* label = new QLabel(TextAttr(node, "text"), parent);
     label->setAlignment(AlignmentOf(node.attr("align"), Qt::AlignLeft | Qt::AlignVCenter));
     label->setContentsMargins(MarginsOf(node.attr("textpadding")));
     SetTextColor(label, TextColorOf(node));

@@ -7,6 +7,8 @@
 //   --test-zone           show the switch of the diagnostic buttons
 //   --sim-max-transfer BYTES  the largest request a simulated device's path takes (default 122880)
 //   --sim-fault DEVICE:KIND[:ARG...]  a fault injected into a simulated device (as brevload-cli)
+//   --lang zh|en          the language of the window's texts (else the settings key "language",
+//                         else the system's)
 // A simulated run keeps everything (settings, device programs, a sample image) in the station's
 // private folder, removed at exit, so it never touches the operator's settings.
 #include <QApplication>
@@ -21,6 +23,8 @@
 
 #include "app/CAppController.h"
 #include "app/CommandLine.h"
+#include "app/Language.h"
+#include "app/lang/Translation.h"
 #include "app/Station.h"
 #include "base/Parse.h"
 #include "ui/CMainWnd.h"
@@ -145,6 +149,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     SimFleet* const fleet = station->fleet();
+
+    // Before the skin is loaded: its texts are translated as they are read.
+    const std::optional<Language> language = ChooseProcessLanguage(arguments, &station->folders().settingsFile, error);
+    if (!language) {
+        std::fprintf(stderr, "brevload: %s\n", error.c_str());
+        return 1;
+    }
+    if (!InstallLanguage(*language)) std::fprintf(stderr, "brevload: the English texts cannot be loaded\n");
 
     AppServices services;
     services.station = station.get();

@@ -1,11 +1,13 @@
 // Linux halves of the program-folder, command-line and console helpers.
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <system_error>
 
 #include "app/CommandLine.h"
 #include "app/Console.h"
+#include "app/Language.h"
 #include "app/ProgramFolder.h"
 
 namespace brev {
@@ -26,6 +28,10 @@ std::ostream* OpenParentConsole() {
     // Started from a terminal, standard output already is that terminal; started otherwise,
     // whoever started us chose where it goes.
     return &std::cout;
+}
+
+bool SystemLanguageIsChinese() {
+    return LocaleIsChinese(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
 }
 
 }  // namespace brev

@@ -11,6 +11,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Console.h"
+#include "app/Language.h"
 #include "app/ProgramFolder.h"
 #include "base/windows/WideText.h"
 
@@ -59,5 +60,7 @@ std::ostream* OpenParentConsole() {
     std::cout.clear();
     return &std::cout;
 }
+
+bool SystemLanguageIsChinese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE; }
 
 }  // namespace brev

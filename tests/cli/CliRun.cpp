@@ -15,10 +15,14 @@ namespace brev::clitest {
 namespace {
 
 // In the child: working directory, environment, then the tool.
-[[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+[[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                          const std::string& locale = "zh_CN.UTF-8") {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     ::setenv("BREVLOAD_HOME", dir.c_str(), 1);
     ::unsetenv("TERM");
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+    ::setenv("LANG", locale.c_str(), 1);
     std::vector<std::string> all{BREVLOAD_CLI_PATH};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -32,7 +36,7 @@ int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1
 
 }  // namespace
 
-RunResult CliFolder::Run(const std::vector<std::string>& args) const {
+RunResult CliFolder::Run(const std::vector<std::string>& args, const std::string& locale) const {
     const auto outFile = path() / ".stdout";
     const auto errFile = path() / ".stderr";
     const pid_t pid = ::fork();
@@ -42,7 +46,7 @@ RunResult CliFolder::Run(const std::vector<std::string>& args) const {
         if (out < 0 || err < 0) ::_exit(127);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        ExecTool(path(), args);
+        ExecTool(path(), args, locale);
     }
     RunResult r;
     int status = 0;

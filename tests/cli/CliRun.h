@@ -28,8 +28,10 @@ public:
     const std::filesystem::path& path() const { return dir_.path(); }
     std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
-    // Runs the tool to its end with standard output and error captured.
-    RunResult Run(const std::vector<std::string>& args) const;
+    // Runs the tool to its end with standard output and error captured. The tool runs with
+    // LANG=zh_CN.UTF-8 (its texts in Chinese) and LC_ALL, LC_MESSAGES unset, unless `locale`
+    // names another LANG.
+    RunResult Run(const std::vector<std::string>& args, const std::string& locale = "zh_CN.UTF-8") const;
 
     // Starts the tool with standard output on a pipe; read it with ReadUntil.
     pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) const;

@@ -3,6 +3,8 @@
 G=/sys/kernel/config/usb_gadget
 T=/tmp
 export BREVLOAD_HOME=$T/home
+# The scenarios look for the tool's Chinese texts.
+export LANG=zh_CN.UTF-8
 mkdir -p "$BREVLOAD_HOME/brevload_files"
 brevload-e2e-probe programs "$BREVLOAD_HOME/brevload_files"
 

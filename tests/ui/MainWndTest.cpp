@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/lang/Translation.h"
 #include "app/settings/IniFile.h"
 #include "image/ImageChecker.h"
 #include "ui/CMainWnd.h"
@@ -219,6 +220,46 @@ TEST_F(MainWndTest, LayoutHasEveryControlWithItsTextsAndVisibility) {
                              "3、以参数-df启动进程，总线参数将变成手动设置",
                              "4、-a 参数表示以控制台模式运行，此时需要-f参数指定文件路径，如-fbv.up"})
         EXPECT_TRUE(labels.contains(QString::fromUtf8(text))) << text;
+}
+
+TEST_F(MainWndTest, TheWindowShowsItsTextsInTheInstalledLanguage) {
+    struct Back {
+        ~Back() { InstallLanguage(Language::Chinese); }
+    } back;
+    struct Text {
+        const char* name;
+        const char* chinese;
+        const char* english;
+    };
+    const Text buttons[] = {
+        {"btnSelectFile", "浏览", "Browse"},
+        {"btnAutoDownload", "自动下载文件", "Auto download"},
+        {"opExFlash", "外部FLASH", "External flash"},
+        {"btnSystemResetWhenFinisg", "下载结束后复位硬件", "Reset after download"},
+        {"btnEraseOnly", "只擦除NorFlash", "Erase NOR only"},
+        {"btnEraseUse4K", "使用4K擦除", "Use 4K erase"},
+        {"btnClearTips", "清除记录", "Clear log"},
+        {"btnInit", "Init", "Init"},
+    };
+    for (const Language language : {Language::English, Language::Chinese}) {
+        const bool english = language == Language::English;
+        SCOPED_TRACE(english ? "en" : "zh");
+        ASSERT_TRUE(InstallLanguage(language));
+        open();
+        for (const Text& t : buttons) EXPECT_EQ(button(t.name)->text(), english ? t.english : t.chinese) << t.name;
+        EXPECT_EQ(button("btnSelectFile")->toolTip(),
+                  english ? "Choose the file to download" : "选择一个下载数据源");
+        QStringList labels;
+        for (const QLabel* label : wnd->findChildren<QLabel*>()) labels << label->text();
+        EXPECT_TRUE(labels.contains(english ? "File:" : "文件:")) << labels.join('|').toStdString();
+        EXPECT_FALSE(labels.contains(english ? "文件:" : "File:"));
+
+        wnd->AddDeviceItem("sdb");
+        EXPECT_EQ(rowButton("sdb", "btnStartDownload")->toolTip(), english ? "Click to download" : "点击下载");
+        wnd->PostProgressImage("sdb", ProgressFail);
+        Pump();
+        EXPECT_EQ(wnd->boxes, (std::vector<Box>{english ? Box{"Download failed", "Notice"} : Box{"下载失败", "提示"}}));
+    }
 }
 
 TEST_F(MainWndTest, CreationWithoutSettingsFileUsesDefaults) {
