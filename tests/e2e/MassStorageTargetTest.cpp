@@ -86,7 +86,14 @@ TEST(FunctionFsDescriptors, MassStorageInterfaceAtEverySpeed) {
 
 class TargetTest : public ::testing::Test {
 protected:
-    explicit TargetTest(sim::SimDeviceConfig config = {}) : device_(config), target_(device_, {64, "1.00"}) {}
+    explicit TargetTest(sim::SimDeviceConfig config = {}, TargetOptions options = SmallMedium())
+        : device_(config), target_(device_, std::move(options)) {}
+
+    static TargetOptions SmallMedium() {
+        TargetOptions o;
+        o.blockCount = 64;
+        return o;
+    }
 
     // One command through the target; `data` is the data phase (in or out).
     CommandOutcome Run(std::initializer_list<uint8_t> cdb, DataDirection dir, std::vector<uint8_t>& data) {
@@ -220,6 +227,50 @@ TEST_F(TargetTest, InjectedFaultsBecomeCheckConditionSilenceOrLeavingTheBus) {
     device_.SetFaults(drop);
     EXPECT_EQ(Run(cmd::GetCrc16Block(16, 0), DataDirection::In, crc).reply, CommandOutcome::Reply::Status);
     EXPECT_EQ(Run(cmd::GetCrc16Block(16, 0), DataDirection::In, crc).reply, CommandOutcome::Reply::OffBus);
+}
+
+class ShortInTest : public TargetTest {
+protected:
+    ShortInTest() : TargetTest({}, ShortReads()) {}
+    static TargetOptions ShortReads() {
+        TargetOptions o = SmallMedium();
+        o.shortInSub = cmd::Read;
+        o.shortInBytes = 1000;
+        return o;
+    }
+};
+
+TEST_F(ShortInTest, OnlyLongerDataInOfTheChosenSubCommandEndsShort) {
+    std::vector<uint8_t> none;
+    ASSERT_EQ(Run(cmd::InitBlock({}), DataDirection::None, none).status, CswStatus::Passed);
+    ASSERT_EQ(Run(cmd::Erase4KBlock(0), DataDirection::None, none).status, CswStatus::Passed);
+    std::vector<uint8_t> written(4096);
+    for (std::size_t i = 0; i < written.size(); ++i) written[i] = uint8_t(i * 13 + 1);
+    auto copy = written;
+    ASSERT_EQ(Run(cmd::WritePageBlock(4096, 0), DataDirection::Out, copy).dataBytes, 4096u) << "data-out is whole";
+
+    const struct {
+        const char* what;
+        Cdb cdb;
+        uint32_t length, answered;
+        bool endsShort;
+    } cases[] = {
+        {"longer read", cmd::ReadBlock(4096, 0), 4096, 1000, true},
+        {"read of exactly the short length", cmd::ReadBlock(1000, 0), 1000, 1000, false},
+        {"shorter read", cmd::ReadBlock(600, 0), 600, 600, false},
+        {"another data-in sub-command", cmd::ReadFlashIdBlock(), 4, 4, false},
+        {"fast read is another sub-command", cmd::FastReadBlock(4096, 0), 4096, 4096, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> data(c.length);
+        const auto out = Run(c.cdb, DataDirection::In, data);
+        EXPECT_EQ(out.status, CswStatus::Passed) << c.what;
+        EXPECT_EQ(out.dataBytes, c.answered) << c.what;
+        EXPECT_EQ(out.endsShort, c.endsShort) << c.what;
+        if (c.cdb[1] != cmd::ReadFlashId) {
+            EXPECT_TRUE(std::equal(data.begin(), data.begin() + c.answered, written.begin())) << c.what;
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // brevload-e2e-probe: the guest's view of the gadgets through the Linux backend, used by the
-// end-to-end scenarios: what a scan finds, hot-plug events, flash read-back, and the
-// round-trip benchmark.
+// end-to-end scenarios: what a scan finds, hot-plug events, flash read-back, the test area's
+// single commands, and the round-trip benchmark.
 #include <poll.h>
 
 #include <chrono>
@@ -16,6 +16,10 @@
 #include "device/MassDevice.h"
 #include "device/linux/LinuxBackend.h"
 #include "device/sim/SimDevice.h"
+#include "image/Crc16.h"
+#include "ops/Diagnostics.h"
+#include "ops/JobNotifier.h"
+#include "ops/SharedSettings.h"
 
 namespace {
 
@@ -29,6 +33,8 @@ int Usage() {
                  "       brevload-e2e-probe readback NAME ADDR LENGTH FILE\n"
                  "       brevload-e2e-probe bench NAME COMMANDS MIB\n"
                  "       brevload-e2e-probe sense NAME\n"
+                 "       brevload-e2e-probe test-area NAME read|write-page FILE\n"
+                 "       brevload-e2e-probe crc FILE OFFSET LENGTH\n"
                  "       brevload-e2e-probe programs DIR\n");
     return 2;
 }
@@ -160,7 +166,56 @@ int Sense(const std::string& name) {
     return 0;
 }
 
+// The test area reports only through message boxes: print them.
+class BoxPrinter : public IJobNotifier {
+public:
+    void PostProgressPos(const std::string&, int) override {}
+    void PostProgressImage(const std::string&, int) override {}
+    void PostEnableControls(const std::string&, int) override {}
+    void AddTipsText(const std::string&, const std::string&) override {}
+    void ShowFileParseError(int) override {}
+    void ShowMessageBox(const std::string& text, const std::string&) override {
+        std::printf("box: %s\n", text.c_str());
+        ++boxes;
+    }
+    int boxes = 0;
+};
+
+// One test-area command on the device: "read" writes its 512 KiB read to FILE, "write-page"
+// sends FILE in one WritePage at address 0. Fails when the test area showed a box.
+int TestArea(const std::string& name, const std::string& what, const std::string& file) {
+    BoxPrinter boxes;
+    SharedSettings settings;
+    settings.setDownloadFilePath(file);
+    JobEnvironment env;
+    env.backend = MakeLinuxBackend();
+    env.notifier = &boxes;
+    env.settings = &settings;
+    CTestConnection connection(env, file);
+    connection.TestInit({PresentDevice{name, "/dev/" + name, ""}}, VendorPatterns(), ProductPatterns(true));
+    if (what == "read") {
+        connection.TestRead();
+    } else if (what == "write-page") {
+        connection.TestWritePage();
+    } else {
+        return Usage();
+    }
+    connection.TestCloseDevice();
+    return boxes.boxes == 0 ? 0 : 1;
+}
+
 uint32_t Number(const char* text) { return uint32_t(std::strtoul(text, nullptr, 0)); }
+
+int Crc(const std::string& file, uint32_t offset, uint32_t length) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> data(length);
+    if (!in.seekg(offset) || !in.read(reinterpret_cast<char*>(data.data()), std::streamsize(length))) {
+        std::fprintf(stderr, "cannot read %u bytes at %u from %s\n", length, offset, file.c_str());
+        return 1;
+    }
+    std::printf("%04X\n", Crc16Ccitt(data.data(), length));
+    return 0;
+}
 
 }  // namespace
 
@@ -171,6 +226,8 @@ int main(int argc, char** argv) {
     if (a.size() == 5 && a[0] == "readback") return Readback(a[1], Number(argv[3]), Number(argv[4]), a[4]);
     if (a.size() == 4 && a[0] == "bench") return Bench(a[1], int(Number(argv[3])), int(Number(argv[4])));
     if (a.size() == 2 && a[0] == "sense") return Sense(a[1]);
+    if (a.size() == 4 && a[0] == "test-area") return TestArea(a[1], a[2], a[3]);
+    if (a.size() == 4 && a[0] == "crc") return Crc(a[1], Number(argv[3]), Number(argv[4]));
     if (a.size() == 2 && a[0] == "programs") return brev::sim::WriteStandInPrograms(a[1]) ? 0 : 1;
     return Usage();
 }

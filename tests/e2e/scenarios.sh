@@ -83,6 +83,65 @@ wait_for() {
 }
 # same_prefix FILE DATA: the first bytes of FILE are DATA.
 same_prefix() { head -c "$(wc -c <"$2")" "$1" | cmp -s - "$2"; }
+# usb_attr DISK ATTR: an attribute of the USB device that holds DISK (speed, serial, ...).
+usb_attr() {
+    p=$(readlink -f /sys/block/"$1"/device)
+    while [ "$p" != / ] && [ -n "$p" ]; do
+        [ -f "$p/devnum" ] && { cat "$p/$2"; return; }
+        p=${p%/*}
+    done
+}
+# The SCSI generic node of DISK.
+sg_of() { echo /dev/"$(ls /sys/block/"$1"/device/scsi_generic/)"; }
+# row_field OUTPUT DISK N: column N of DISK's row in brevload-cli's summary table (2: the result,
+# 3: the flash id).
+row_field() { echo "$1" | awk -v d="$2" -v n="$3" '$1 == d { print $n }'; }
+
+# start_msc NAME UDC FILE [INQUIRY]: the kernel's own mass-storage function on UDC, backed by
+# FILE, answering INQUIRY with the given 28 characters (vendor, product, revision) or the
+# kernel's default identity. The USB serial number is NAME, as for our gadgets.
+start_msc() {
+    d=$G/$1 f=$G/$1/functions/mass_storage.0
+    mkdir "$d" && mkdir "$d/strings/0x409" "$d/configs/c.1" "$f" || return 1
+    echo 0x1d6b >"$d/idVendor"
+    echo 0x0104 >"$d/idProduct"
+    echo "$1" >"$d/strings/0x409/serialnumber"
+    echo 1 >"$f/lun.0/removable"
+    echo "$3" >"$f/lun.0/file"
+    [ -z "$4" ] || printf '%s' "$4" >"$f/lun.0/inquiry_string"
+    ln -s "$f" "$d/configs/c.1/"
+    echo "$2" >"$d/UDC"
+}
+stop_msc() {
+    d=$G/$1
+    echo "" >"$d/UDC"
+    rm "$d/configs/c.1/mass_storage.0"
+    rmdir "$d/configs/c.1" "$d/functions/mass_storage.0" "$d/strings/0x409" "$d"
+}
+
+# vendor_cdb SUB LEN ADDR: a 16-byte vendor command block as sg_raw takes it, built byte by
+# byte: C0, the sub-command, the length and the address as 32-bit little-endian numbers, zeros.
+le32() { printf '%02X %02X %02X %02X' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+vendor_cdb() { echo "C0 $1 $(le32 "$2") $(le32 "$3") 00 00 00 00 00 00"; }
+# Init with clock divider 9 in byte 2 and the other bus parameters 0.
+INIT_CDB="C0 81 09 00 00 00 00 00 00 00 00 00 00 00 00 00"
+# The hex bytes of FILE, little-endian, as one upper-case hex number.
+le_hex() {
+    v=
+    for byte in $(od -An -tx1 -v "$1"); do v=$byte$v; done
+    printf '%X' $((0x${v:-0}))
+}
+# The name of a vendor sub-command (two hex digits), as the tool reports it.
+command_name() {
+    case $1 in
+        00) echo ReadFlashId ;; 01) echo WriteByte ;; 02) echo WritePage ;; 03) echo Erase4K ;;
+        04) echo Erase32K ;; 05) echo Erase64K ;; 06) echo EraseChip ;; 07) echo Read ;;
+        08) echo FastRead ;; 09) echo WriteRam ;; 0A) echo Execute ;; 10) echo LoaderReadFlashId ;;
+        12) echo LoaderWrite ;; 13) echo LoaderErase4K ;; 16) echo PcStartWrite ;; 81) echo Init ;;
+        82) echo GetCrc16 ;; 83) echo SystemReset ;; 84) echo ReadChipVer ;; 85) echo SetKey ;;
+        92) echo LoaderGetCrc16 ;; D9) echo PcStartErase ;; *) echo "0x$1" ;;
+    esac
+}
 
 head -c 300000 /dev/urandom >$T/data.bin
 head -c 200000 /dev/urandom >$T/data2.bin
@@ -237,8 +296,193 @@ stop_gadget gb
 if brevload-e2e-probe bench "$a" 1000 64; then pass bench; else fail bench "a command failed"; fi
 stop_gadget ga
 kill $mon 2>/dev/null
+
+# --- Look-alikes: the kernel's own mass-storage function with our identity strings, backed by a
+# file. It rejects every vendor command, so each operation must fail quickly, name a command that
+# was rejected, write nothing to the medium and leave no read-back file behind.
+# lookalike SCENARIO INQUIRY: runs every operation against such a device on dummy_udc.1.
+lookalike() {
+    sc=$1
+    head -c 1048576 /dev/urandom >$T/msc.img
+    before=$(md5sum <$T/msc.img)
+    start_msc gm dummy_udc.1 $T/msc.img "$2" || { fail "$sc" "the kernel's mass-storage gadget did not start"; return; }
+    m=$(wait_disk gm)
+    why=
+    if [ -z "$m" ]; then
+        why=" its disk did not appear;"
+    elif ! brevload-cli list 2>&1 | grep -qw "$m"; then
+        why=" brevload-cli list does not show $m;"
+    fi
+    for op in "download $T/img.up" "download $T/data2.bin --ex-flash" "erase" "random-test" "read -o $T/msc-read.bin"; do
+        [ -n "$m" ] || break
+        rm -f $T/msc.trace $T/msc-read.bin
+        t0=$(now_ms)
+        brevload-cli --trace $T/msc.trace $op --device "$m" >$T/msc.out 2>&1 &
+        wait_for $! 30
+        ms=$(($(now_ms) - t0))
+        echo "$sc: brevload-cli $op: status $status in $ms ms"
+        grep -v '%$' $T/msc.out | tail -4
+        # The commands the device rejected, and whether the output names one of them.
+        rejected=$(grep ' fail$' $T/msc.trace 2>/dev/null | cut -d' ' -f3 | cut -c3-4 | sort -u)
+        names= named=
+        for sub in $rejected; do
+            n=$(command_name "$sub")
+            names="$names $n"
+            grep -qw "$n" $T/msc.out && named=$n
+        done
+        if [ "$status" = 0 ] || [ "$status" = killed ]; then
+            why="$why '$op' ended with status $status;"
+        elif [ $ms -gt 10000 ]; then
+            why="$why '$op' took $ms ms to fail;"
+        elif [ -s $T/msc.trace ] && [ -z "$rejected" ]; then
+            why="$why '$op' failed, but the device rejected none of its commands;"
+        elif [ -n "$rejected" ] && [ -z "$named" ]; then
+            why="$why '$op' names none of the rejected commands:$names;"
+        elif [ ! -s $T/msc.trace ] && [ ! -s $T/msc.out ]; then
+            why="$why '$op' sent nothing and gave no reason;"
+        fi
+        [ ! -s $T/msc-read.bin ] || why="$why '$op' wrote $(wc -c <$T/msc-read.bin) bytes to the read-back file;"
+    done
+    stop_msc gm
+    wait_gone gm
+    [ "$(md5sum <$T/msc.img)" = "$before" ] || why="$why the backing file changed;"
+    if [ -n "$why" ]; then fail "$sc" "${why# }"; else pass "$sc"; fi
+}
+lookalike lookalike-download "$(printf '%-8s%-16s%-4s' BRVNTIS DEVICE 1.00)"
+# PC-mode devices are ours only where the mode file allows PC updates.
+printf '[MODE]\npc_update_support=1\n' >"$BREVLOAD_HOME/brevload_files/sys.inf"
+lookalike lookalike-pc-mode "$(printf '%-8s%-16s%-4s' BRVNTIS COMP_AUDIO 1.00)"
+
+# An unrelated disk (the kernel's own identity), with every product pattern in use: not listed,
+# and no command ever reaches it.
+head -c 1048576 /dev/urandom >$T/msc.img
+before=$(md5sum <$T/msc.img)
+start_msc gm dummy_udc.1 $T/msc.img
+m=$(wait_disk gm)
+list=$(brevload-cli list 2>&1)
+rm -f $T/msc.trace
+brevload-cli --trace $T/msc.trace download $T/img.up >$T/msc.out 2>&1
+rc=$?
+tail -2 $T/msc.out
+stop_msc gm
+wait_gone gm
+rm "$BREVLOAD_HOME/brevload_files/sys.inf"
+if [ -z "$m" ]; then
+    fail lookalike-other "its disk did not appear"
+elif echo "$list" | grep -qw "$m"; then
+    fail lookalike-other "brevload-cli list shows $m"
+elif [ $rc -eq 0 ]; then
+    fail lookalike-other "a download with no device of ours succeeded"
+elif [ -s $T/msc.trace ]; then
+    fail lookalike-other "commands were sent: $(head -1 $T/msc.trace)"
+elif [ "$(md5sum <$T/msc.img)" != "$before" ]; then
+    fail lookalike-other "the backing file changed"
+else
+    pass lookalike-other
+fi
+
+# --- sg3-utils as a second client of the gadget: the flash id, a CRC and a 64 KiB block read
+# with hand-built command blocks are the bytes brevload-cli reports and reads.
+start_gadget gs dummy_udc.0
+sd=$(wait_disk gs)
+out=$(brevload-cli download $T/img.up --device "$sd" 2>&1)
+rc=$?
+echo "$out" | tail -4
+cli_id=$(row_field "$out" "$sd" 3)
+brevload-cli read -o $T/sg-cli.bin --device "$sd" >/dev/null 2>&1
+read_rc=$?
+sg=$(sg_of "$sd")
+inq=$(sg_inq "$sg" 2>&1)
+echo "$inq" | grep -i identification
+sg_raw -n "$sg" $INIT_CDB &&
+    sg_raw -n -r 4 -o $T/sg-id.bin "$sg" $(vendor_cdb 00 4 0) &&
+    sg_raw -n -r 2 -o $T/sg-crc.bin "$sg" $(vendor_cdb 82 65536 65536) &&
+    sg_raw -n -r 65536 -o $T/sg-block.bin "$sg" $(vendor_cdb 07 65536 65536)
+sg_rc=$?
+stop_gadget gs
+dd if=$T/sg-cli.bin of=$T/sg-cli-block.bin bs=65536 skip=1 count=1 2>/dev/null
+dd if=$T/data.bin of=$T/sg-data-block.bin bs=65536 skip=1 count=1 2>/dev/null
+sg_id=$(le_hex $T/sg-id.bin)
+sg_crc=$(printf '%04X' 0x$(le_hex $T/sg-crc.bin))
+cli_crc=$(brevload-e2e-probe crc $T/sg-cli.bin 65536 65536)
+echo "sg-raw: flash id $sg_id (brevload-cli: $cli_id), CRC $sg_crc (of brevload-cli's read: $cli_crc)"
+if ! command -v sg_raw >/dev/null || ! command -v sg_inq >/dev/null; then
+    fail sg-raw "sg_raw or sg_inq is not in the guest (package sg3-utils)"
+elif [ $rc -ne 0 ] || [ $read_rc -ne 0 ]; then
+    fail sg-raw "brevload-cli download/read ended with $rc/$read_rc"
+elif ! echo "$inq" | grep -q "Vendor identification: BRVNTIS" ||
+    ! echo "$inq" | grep -q "Product identification: DEVICE"; then
+    fail sg-raw "sg_inq does not see the model's identity strings"
+elif [ $sg_rc -ne 0 ]; then
+    fail sg-raw "an sg_raw command failed ($sg_rc)"
+elif [ -z "$cli_id" ] || [ "$sg_id" != "$cli_id" ]; then
+    fail sg-raw "flash id $sg_id, brevload-cli reports '$cli_id'"
+elif [ "$sg_crc" != "$cli_crc" ]; then
+    fail sg-raw "CRC $sg_crc, of the bytes brevload-cli read $cli_crc"
+elif ! cmp -s $T/sg-block.bin $T/sg-cli-block.bin || ! cmp -s $T/sg-block.bin $T/sg-data-block.bin; then
+    fail sg-raw "the 64 KiB block differs from brevload-cli's read or from the image data"
+else
+    pass sg-raw
+fi
+
+# --- A high-speed device under usb-storage's USB 2.0 limit of 120 KiB per request: the test
+# area's 200 KiB WritePage and 512 KiB Read still work, each sent as requests that fit.
+start_gadget gh dummy_udc.0 --high-speed -v
+h=$(wait_disk gh)
+kb=$(cat /sys/block/"$h"/queue/max_hw_sectors_kb 2>/dev/null)
+speed=$(usb_attr "$h" speed)
+head -c 204800 /dev/urandom >$T/page.bin
+brevload-e2e-probe test-area "$h" write-page $T/page.bin
+write_rc=$?
+brevload-e2e-probe readback "$h" 0 204800 $T/hs-page.bin
+rm -f $T/readData.bin
+brevload-e2e-probe test-area "$h" read $T/readData.bin
+read_rc=$?
+brevload-e2e-probe readback "$h" 0 524288 $T/hs-512.bin
+stop_gadget gh
+# The WritePage data phases the gadget saw: each must fit, together they are the file.
+pages=$(grep -o 'cmd C0 02 len [0-9]*' $T/gh.log | awk '{ n++; s += $5; if ($5 > m) m = $5 } END { print n + 0, s + 0, m + 0 }')
+echo "high-speed: $speed Mb/s, max_hw_sectors_kb $kb, WritePage requests/bytes/largest: $pages"
+set -- $pages
+if [ "$speed" != 480 ] || [ "$kb" != 120 ]; then
+    fail high-speed "the gadget runs at '$speed' Mb/s with max_hw_sectors_kb '$kb', expected 480 and 120"
+elif [ $write_rc -ne 0 ] || ! cmp -s $T/hs-page.bin $T/page.bin; then
+    fail high-speed "the 200 KiB WritePage did not land in the flash (status $write_rc, $1 requests reached the gadget)"
+elif [ "$2" != 204800 ] || [ "$3" -gt 122880 ]; then
+    fail high-speed "the WritePage requests were $1 of $2 bytes in all, the largest $3"
+elif [ $read_rc -ne 0 ] || [ ! -f $T/readData.bin ]; then
+    fail high-speed "the 512 KiB read failed (status $read_rc)"
+elif ! cmp -s $T/readData.bin $T/hs-512.bin; then
+    fail high-speed "the 512 KiB read differs from the flash"
+else
+    pass high-speed "($1 WritePage requests)"
+fi
+
+# --- A device that answers Read short: the read-back fails as a short transfer and its file is
+# not reported as written. sg_raw shows the short answer on the wire first.
+start_gadget gr dummy_udc.0 --short-in 0x07:4096
+r=$(wait_disk gr)
+sg_raw -n "$(sg_of "$r")" $INIT_CDB >/dev/null 2>&1
+sg_raw -n -r 65536 -o $T/short-sg.bin "$(sg_of "$r")" $(vendor_cdb 07 65536 0) >/dev/null 2>&1
+wire=$(wc -c <$T/short-sg.bin 2>/dev/null)
+brevload-cli read -o $T/short.bin --device "$r" >$T/short.out 2>&1 &
+wait_for $! 30
+tail -4 $T/short.out
+stop_gadget gr
+if [ "$wire" != 4096 ]; then
+    fail short-read "sg_raw got '$wire' bytes of the 65536 asked, expected 4096"
+elif [ "$status" != 1 ]; then
+    fail short-read "exit status $status, expected 1"
+elif [ "$(row_field "$(cat $T/short.out)" "$r" 2)" = OK ]; then
+    fail short-read "the read-back is reported OK"
+elif ! grep -q short-transfer $T/short.out; then
+    fail short-read "the output does not say short-transfer"
+else
+    pass short-read
+fi
+
 if [ $failures -gt 0 ]; then
-    for g in ga gb gx; do
+    for g in ga gb gx gs gh gr; do
         echo "--- gadget $g log"
         tail -n 40 $T/$g.log
     done

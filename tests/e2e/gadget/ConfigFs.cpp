@@ -49,6 +49,7 @@ bool ConfigFsGadget::Create(std::string& error) {
     if (!makeDir(g) || !WriteFile(g + "/idVendor", Hex4(setup_.idVendor), error) ||
         !WriteFile(g + "/idProduct", Hex4(setup_.idProduct), error) ||
         !WriteFile(g + "/bcdDevice", "0x0100", error) || !WriteFile(g + "/bcdUSB", "0x0200", error) ||
+        (!setup_.maxSpeed.empty() && !WriteFile(g + "/max_speed", setup_.maxSpeed, error)) ||
         !makeDir(g + "/strings/0x409") ||
         !WriteFile(g + "/strings/0x409/manufacturer", setup_.manufacturer, error) ||
         !WriteFile(g + "/strings/0x409/product", setup_.product, error) ||

@@ -15,6 +15,7 @@ struct GadgetSetup {
     uint16_t idVendor = 0x1d6b;     // the Linux Foundation's composite-gadget ids
     uint16_t idProduct = 0x0104;
     std::string manufacturer, product, serial;
+    std::string maxSpeed;  // configfs max_speed, e.g. "high-speed"; empty: as fast as the UDC goes
 };
 
 class ConfigFsGadget {

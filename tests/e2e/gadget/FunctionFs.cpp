@@ -261,6 +261,20 @@ void FunctionFsService::HandleSetup(const uint8_t* setup) {
     }
 }
 
+void FunctionFsService::HaltBulkIn() {
+    // FunctionFS halts an endpoint on I/O against its direction. The UDC refuses while a request
+    // is still queued there, which ends as soon as the host has taken it.
+    uint8_t byte = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (::read(in_, &byte, 1) < 0 && errno == EAGAIN) {
+            ::usleep(1000);
+            continue;
+        }
+        return;
+    }
+    Log("could not halt bulk-in");
+}
+
 void FunctionFsService::BulkLoop() {
     sigset_t usr1;
     sigemptyset(&usr1);
@@ -316,10 +330,17 @@ void FunctionFsService::BulkLoop() {
         }
         if (outcome.reply == CommandOutcome::Reply::None) continue;  // the host's time-out handles it
         if (cbw->direction() == DataDirection::In && outcome.status != CswStatus::PhaseError) {
-            // Always the whole announced length: what the command did not answer is padding
-            // that the residue reports.
-            std::fill(data.begin() + outcome.dataBytes, data.end(), 0);
-            if (!WriteData(in_, data.data(), data.size())) continue;
+            if (outcome.endsShort) {
+                // Only what the device has; a halted bulk-in ends the host's data stage, and the
+                // host clears the halt before it reads the status.
+                if (outcome.dataBytes > 0 && !WriteData(in_, data.data(), outcome.dataBytes)) continue;
+                HaltBulkIn();
+            } else {
+                // Always the whole announced length: what the command did not answer is padding
+                // that the residue reports.
+                std::fill(data.begin() + outcome.dataBytes, data.end(), 0);
+                if (!WriteData(in_, data.data(), data.size())) continue;
+            }
         }
         const uint32_t residue =
             outcome.status == CswStatus::PhaseError ? 0 : cbw->dataLength - outcome.dataBytes;

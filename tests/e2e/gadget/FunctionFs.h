@@ -44,6 +44,7 @@ private:
     void HandleEp0Events();
     void HandleSetup(const uint8_t* setup);
     void InterruptBulk();
+    void HaltBulkIn();
     void Log(const std::string& line) const;
 
     MassStorageTarget& target_;

@@ -97,6 +97,11 @@ CommandOutcome MassStorageTarget::Vendor(const Cbw& cbw, uint8_t* data) {
         case TransferStatus::Ok:
             sense_ = {};
             out.dataBytes = cbw.dataLength;
+            if (cbw.direction() == DataDirection::In && options_.shortInSub == cbw.cdb[1] &&
+                options_.shortInBytes < cbw.dataLength) {
+                out.dataBytes = options_.shortInBytes;
+                out.endsShort = true;
+            }
             return out;
         case TransferStatus::CheckCondition:
             return Fail(r.senseKey, r.asc, r.ascq);

@@ -53,11 +53,17 @@ struct CommandOutcome {
     // Data-in: bytes answered into the buffer. Data-out: bytes the command used. The status
     // wrapper's residue is the host's length minus this.
     uint32_t dataBytes = 0;
+    // Data-in stops after dataBytes instead of padding to the host's length: the host sees a
+    // short transfer.
+    bool endsShort = false;
 };
 
 struct TargetOptions {
     uint32_t blockCount = 2048;  // the blank medium the host's partition scan reads
     std::string revision = "1.00";
+    // Data-in of this vendor sub-command answers only shortInBytes bytes, however many were asked.
+    std::optional<uint8_t> shortInSub;
+    uint32_t shortInBytes = 0;
 };
 
 // One logical unit over a simulated chip. Used by one thread (the bulk endpoint's).

@@ -40,6 +40,19 @@ bool ParseFailOption(const std::string& text, sim::FaultConfig& faults) {
     return true;
 }
 
+// "0x07:4096" -> data-in of sub-command 0x07 answers 4096 bytes.
+bool ParseShortInOption(const std::string& text, gadget::TargetOptions& options) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string_view view(text);
+    const auto sub = ParseInteger<uint8_t>(view.substr(0, colon), NumberBase::DecimalOrHex);
+    const auto bytes = ParseInteger<uint32_t>(view.substr(colon + 1), NumberBase::DecimalOrHex);
+    if (!sub || !bytes) return false;
+    options.shortInSub = *sub;
+    options.shortInBytes = *bytes;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,10 +60,10 @@ int main(int argc, char** argv) {
         "Presents a simulated target device as a USB mass-storage interface through FunctionFS.\n"
         "With --udc it also makes the configfs gadget and binds it; otherwise mount FunctionFS\n"
         "yourself, start this program, and bind the UDC after the ready file appears."};
-    std::string ffsDir, udc, name = "brevload", readyFile, vendor, product, serial, failOption,
+    std::string ffsDir, udc, name = "brevload", readyFile, vendor, product, serial, failOption, shortInOption,
                              timing = "zero";
     std::string configfsRoot = "/sys/kernel/config", norFile, exFlashFile;
-    bool pcMode = false, verbose = false, crcSwap = false;
+    bool pcMode = false, verbose = false, crcSwap = false, highSpeed = false;
     uint32_t norSize = 0, exFlashSize = 0, blocks = 2048;
     int flipWrite = 0, dropAfter = 0, timeoutNth = 0;
     double timeScale = 1.0;
@@ -76,6 +89,9 @@ int main(int argc, char** argv) {
     app.add_option("--flip-write", flipWrite, "flip one bit in the data of the Nth write");
     app.add_option("--drop-after", dropAfter, "leave the bus after N vendor commands");
     app.add_option("--timeout-nth", timeoutNth, "never answer the Nth vendor command");
+    app.add_option("--short-in", shortInOption,
+                   "SUB:BYTES: data-in of sub-command SUB answers only BYTES bytes (a short transfer)");
+    app.add_flag("--high-speed", highSpeed, "no faster than high speed (with --udc), as on a USB 2.0 port");
     app.add_option("--ready-file", readyFile, "created once the device is ready (bound, with --udc)");
     app.add_flag("-v,--verbose", verbose, "log every command");
     CLI11_PARSE(app, argc, argv);
@@ -102,6 +118,12 @@ int main(int argc, char** argv) {
         std::cerr << "brevload-gadget: --fail wants SUB:N, e.g. 0x82:3\n";
         return 2;
     }
+    gadget::TargetOptions targetOptions;
+    targetOptions.blockCount = blocks;
+    if (!shortInOption.empty() && !ParseShortInOption(shortInOption, targetOptions)) {
+        std::cerr << "brevload-gadget: --short-in wants SUB:BYTES, e.g. 0x07:4096\n";
+        return 2;
+    }
     config.faults.crcByteSwap = crcSwap;
     config.faults.flipBitInWriteNth = flipWrite;
     config.faults.dropAfterCommands = dropAfter;
@@ -120,7 +142,7 @@ int main(int argc, char** argv) {
         log("a flash file has the wrong size or cannot be read");
         return 1;
     }
-    gadget::MassStorageTarget target(device, {blocks, "1.00"});
+    gadget::MassStorageTarget target(device, targetOptions);
 
     // Signals go to the signalfd; SIGUSR1 only interrupts the bulk thread's endpoint I/O.
     sigset_t mask;
@@ -146,6 +168,7 @@ int main(int argc, char** argv) {
         setup.manufacturer = Trimmed(config.vendor);
         setup.product = Trimmed(config.product);
         setup.serial = serial;
+        if (highSpeed) setup.maxSpeed = "high-speed";
         configured.emplace(setup);
         if (!configured->Create(error)) {
             log(error);
