@@ -47,6 +47,9 @@ inline constexpr const char* kFileNotReadable = "文件不能读取";
 inline constexpr const char* kFileTooLarge = "数据量太大，内存分配失败";
 inline constexpr const char* kTestReadFailed = "读取数据失败，没有保存文件";
 
+// Settings.
+inline constexpr const char* kSettingsSaveFailed = "保存设置失败：%s";
+
 // Replaces the first %X (upper-case hex), %x (lower-case hex) or %s in `pattern`.
 std::string FillText(const char* pattern, uint32_t value);
 std::string FillText(const char* pattern, const std::string& value);
