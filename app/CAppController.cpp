@@ -30,7 +30,10 @@ void CAppController::ConsoleTee::SetStream(std::ostream* out) {
 
 void CAppController::ConsoleTee::print(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (out_) *out_ << line << std::endl;
+    if (!out_) return;
+    *out_ << line << std::endl;
+    // A console that went away (a closed pipe, a closed terminal) is no console any more.
+    if (!*out_) out_ = nullptr;
 }
 
 void CAppController::ConsoleTee::PostProgressPos(const std::string& name, int percent) {
@@ -302,11 +305,12 @@ void CAppController::ConsoleDownload(const std::string& filePath) {
     if (!consoleMode_) {  // attach once, however often the window asks
         consoleMode_ = true;
         std::ostream* out = services_.openConsole();
-        notifier_.SetStream(out);
         if (out) {
             *out << kConsoleBanner;
             out->flush();
+            if (!*out) out = nullptr;
         }
+        notifier_.SetStream(out);
     }
     // Raised after start-up: serve the devices already listed now.
     if (scanned_ && !consoleFilePath_.empty()) {

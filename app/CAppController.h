@@ -95,6 +95,8 @@ public:
     CJobRegistry& registry() { return station_.registry(); }
     Station& station() { return station_; }
     IMainWindow* window() const { return window_.get(); }
+    // Reports to the window and, in console mode, to the console too.
+    IJobNotifier& notifier() { return notifier_; }
     bool consoleMode() const { return consoleMode_; }
     const std::string& consoleFilePath() const { return consoleFilePath_; }
 

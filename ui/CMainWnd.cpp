@@ -1,5 +1,6 @@
 #include "ui/CMainWnd.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -10,7 +11,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QThread>
 #include <QWindow>
@@ -51,6 +54,17 @@ FileAccess CheckFileAccess(const std::string& path) {
     return FileAccess::Readable;
 }
 
+// The column that holds the window's rows: the Window element's single VerticalLayout.
+const SkinBoxLayout* ContentLayout(const QWidget* window) {
+    const auto* layout = dynamic_cast<const SkinBoxLayout*>(window->layout());
+    while (layout && layout->count() == 1 && layout->itemAt(0)->widget()) {
+        const auto* inner = dynamic_cast<const SkinBoxLayout*>(layout->itemAt(0)->widget()->layout());
+        if (!inner || inner->orientation() != Qt::Vertical) break;
+        layout = inner;
+    }
+    return layout;
+}
+
 }  // namespace
 
 std::string LogTimeStamp(std::chrono::system_clock::time_point utc) {
@@ -65,6 +79,13 @@ std::string LogTimeStamp(std::chrono::system_clock::time_point utc) {
                   static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));
     return text;
+}
+
+QString FileDialogFolder(const std::filesystem::path& programFolder) {
+    const QString program = QString::fromStdString(PathToUtf8(programFolder));
+    const QString output = program + "/../../build/out";
+    // A folder that is not there would be taken as a file name to fill in.
+    return QFileInfo(output).isDir() ? output : program;
 }
 
 QString CheckImage(SkinButton::ImageState state, bool checked) {
@@ -131,6 +152,7 @@ const std::vector<CMainWnd::Route>& CMainWnd::Routes() {
         {"click", "opTestZone",
          [](CMainWnd& w, QWidget*) {
              if (w.vlTestZone_ && w.opTestZone_) w.vlTestZone_->setVisible(w.opTestZone_->isChecked());
+             w.fitHeight();
          }},
         {"click", "opChipZone", [](CMainWnd&, QWidget*) {}},
         {"click", "btnEraseOnly",
@@ -180,6 +202,7 @@ bool CMainWnd::Create() {
     windowInfo_ = BuildSkinWindow(*layout, this,
                                   [this](const QString& type, QWidget* sender) { notify(type, sender); });
     setFixedSize(windowInfo_.size);
+    if (const SkinBoxLayout* content = ContentLayout(this)) baseContentHeight_ = content->contentLength();
 
     // The taskbar button exists only once the native window does.
     taskbarProgress_ = options_.taskbar(this);
@@ -262,9 +285,11 @@ bool CMainWnd::Create() {
         showCheck(btnAutoDownload_, false);
     }
 
+    fitHeight();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), windowInfo_.size);
+        QRect frame(QPoint(), size());
         frame.moveCenter(screen->availableGeometry().center());
+        frame.moveTop(std::max(frame.top(), screen->availableGeometry().top()));
         move(frame.topLeft());
     }
     show();
@@ -325,6 +350,7 @@ void CMainWnd::onExFlashClick() {
     exFlash_ = !exFlash_;
     const bool on = exFlash_ != 0;
     if (QWidget* pins = FindControl<QWidget>(this, "exFlashLayout")) pins->setVisible(on);
+    fitHeight();
     for (const char* name : {"btnSystemResetWhenFinisg", "btnEraseOnly", "btnEraseUse4K", "btnWriteRandon"})
         if (QWidget* w = FindControl<QWidget>(this, name)) w->setEnabled(!on);
     for (QLineEdit* edit : {edCS_, edCLK_, edSI_, edSO_})
@@ -332,9 +358,43 @@ void CMainWnd::onExFlashClick() {
     showCheck(FindControl<SkinButton>(this, "opExFlash"), on);
 }
 
+void CMainWnd::fitHeight() {
+    const SkinBoxLayout* content = ContentLayout(this);
+    if (!content || baseContentHeight_ <= 0) return;
+    // The rows shown beyond the layout's own add to the window's height, as far as the screen
+    // allows; past that the device zone gives up room, down to its minimum, and never the rows.
+    const int needed = content->contentLength();
+    int height = windowInfo_.size.height() + std::max(0, needed - baseContentHeight_);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        height = std::min(height, std::max(windowInfo_.size.height(), screen->availableGeometry().height()));
+    height = std::max(height, needed);
+    if (height != this->height()) setFixedSize(windowInfo_.size.width(), height);
+}
+
+void CMainWnd::scrollToRow(QWidget* row) {
+    // The zone sits in a scroll area (zone <- viewport <- area).
+    QWidget* viewport = deviceZone_->parentWidget();
+    auto* area = viewport ? qobject_cast<QScrollArea*>(viewport->parentWidget()) : nullptr;
+    if (!area) return;
+    // After the row's layout pass: the zone takes its new length, then the area scrolls.
+    QMetaObject::invokeMethod(
+        area,
+        [area, zoneRef = QPointer<QWidget>(deviceZone_), rowRef = QPointer<QWidget>(row)] {
+            QWidget* zone = zoneRef.data();
+            QWidget* shown = rowRef.data();
+            QWidget* port = area->viewport();
+            if (!zone || !shown || !port || shown->isHidden()) return;
+            QLayout* layout = zone->layout();
+            if (layout) layout->activate();
+            zone->resize(port->width(), std::max(port->height(), zone->minimumSizeHint().height()));
+            if (layout) layout->setGeometry(zone->rect());
+            area->ensureWidgetVisible(shown, 0, 0);
+        },
+        Qt::QueuedConnection);
+}
+
 void CMainWnd::onSelectFileClick() {
-    const QString folder = QString::fromStdString(PathToUtf8(options_.programFolder)) + "/../../build/out";
-    const QString chosen = ChooseFile(folder);
+    const QString chosen = ChooseFile(FileDialogFolder(options_.programFolder));
     if (chosen.isEmpty()) return;
     edFile_->setText(chosen);
     options_.settings->setDownloadFilePath(ToUtf8(chosen));
@@ -348,9 +408,11 @@ void CMainWnd::onCloseClick() {
     window.clk = pins[1];
     window.si = pins[2];
     window.so = pins[3];
-    if (!SaveSettings(options_.settingsFile, *options_.settings, window))
-        qWarning("brevload: the settings could not be written to %s",
-                 PathToUtf8(options_.settingsFile).c_str());
+    std::string error;
+    if (!SaveSettings(options_.settingsFile, *options_.settings, window, &error)) {
+        IJobNotifier& report = options_.notifier ? *options_.notifier : static_cast<IJobNotifier&>(*this);
+        report.ShowMessageBox(text::FillText(text::kSettingsSaveFailed, error), std::string());
+    }
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
@@ -440,6 +502,7 @@ void CMainWnd::AddDeviceItem(const std::string& name) {
         if (auto* read = row->findChild<SkinButton*>("btnStartRead")) read->setVisible(true);
     row->setObjectName(rowName);
     row->show();
+    scrollToRow(row);
 }
 
 void CMainWnd::RemoveDeviceItem(const std::string& name) {

@@ -29,11 +29,18 @@ std::string LogTimeStamp(std::chrono::system_clock::time_point utc);
 // The check-sprite image string for one state of a check button.
 QString CheckImage(SkinButton::ImageState state, bool checked);
 
+// Where the file dialog opens: the build output folder beside the program when it exists,
+// else the program folder itself.
+QString FileDialogFolder(const std::filesystem::path& programFolder);
+
 struct MainWndOptions {
     SharedSettings* settings = nullptr;  // not owned; outlives the window
     std::filesystem::path programFolder;
     std::filesystem::path settingsFile;  // confile.inf
     CommandLine commandLine;
+    // Where the window's own problem reports go (the controller's notifier, which also prints
+    // them in console mode); default: the window's message box.
+    IJobNotifier* notifier = nullptr;
     std::function<std::chrono::system_clock::time_point()> clock;        // default: system clock
     std::function<std::unique_ptr<ITaskbarProgress>(QWidget*)> taskbar;  // default: the platform's
 };
@@ -110,6 +117,9 @@ private:
     void appendTipsText(const QString& text);
 
     SkinProgress* findProgress(const QString& rowName) const;
+    // Grows (or shrinks back) the window so the rows shown above and below fit.
+    void fitHeight();
+    void scrollToRow(QWidget* row);
     void setTaskbarState(ITaskbarProgress::State state);
 
     MainWndOptions options_;
@@ -118,6 +128,7 @@ private:
     std::optional<SkinNode> rowLayout_;
     std::unique_ptr<ITaskbarProgress> taskbarProgress_;
     std::optional<QPoint> dragOffset_;
+    int baseContentHeight_ = 0;  // what the layout needs with the optional rows as built
 
     bool consoleMode_ = false;
     bool showReadButton_ = false;

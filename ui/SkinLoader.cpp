@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -94,8 +95,11 @@ int SkinSize(const QLayoutItem* item, const char* key) {
 int FixedLength(const QLayoutItem* item, bool horizontal) {
     const QWidget* w = item->widget();
     if (!w) return 0;
-    if (const int fixed = w->property(horizontal ? "skinWidth" : "skinHeight").toInt(); fixed > 0)
+    if (const int fixed = w->property(horizontal ? "skinWidth" : "skinHeight").toInt(); fixed > 0) {
+        // A longer text (a translation, a long device name) widens its button.
+        if (horizontal && qobject_cast<const SkinButton*>(w)) return std::max(fixed, w->sizeHint().width());
         return fixed;
+    }
     if (w->property("skinAutoSize").toBool()) {
         const auto* inner = dynamic_cast<const SkinBoxLayout*>(w->layout());
         if (inner && (inner->orientation() == Qt::Horizontal) == horizontal) return inner->contentLength();
@@ -236,6 +240,8 @@ QWidget* BuildRichEdit(const SkinNode& node, QWidget* parent) {
 QWidget* BuildLabel(const SkinNode& node, QWidget* parent) {
     auto* label = new QLabel(TextAttr(node, "text"), parent);
     label->setAlignment(AlignmentOf(node.attr("align"), Qt::AlignLeft | Qt::AlignVCenter));
+    // A help line longer than the window (or a longer translation) continues on a second line.
+    label->setWordWrap(true);
     label->setContentsMargins(MarginsOf(node.attr("textpadding")));
     SetTextColor(label, TextColorOf(node));
     ApplyCommon(label, node, label);
@@ -496,6 +502,13 @@ void SkinButton::setImage(ImageState state, const QString& text) {
     imageText_[state] = text;
     images_[state] = SkinImage::Parse(text);
     update();
+}
+
+QSize SkinButton::sizeHint() const {
+    const QFontMetrics metrics(font());
+    const int textWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text()) + 6;
+    return {textPadding_.left() + textWidth + textPadding_.right(),
+            textPadding_.top() + metrics.height() + textPadding_.bottom()};
 }
 
 void SkinButton::paintEvent(QPaintEvent*) {

@@ -3,9 +3,10 @@
 //
 // Elements: Window, VerticalLayout, HorizontalLayout, Control, Label, Button, Option, Edit,
 // Progress, RichEdit. Sizes follow the layout files: a child with a width (in a horizontal
-// layout) or a height (in a vertical one) gets exactly that; children without one share what
-// is left; whatever does not fit is cut off at the end, never squeezed. A layout marked
-// autosize="true" takes the length of what it holds.
+// layout) or a height (in a vertical one) gets exactly that, except that a button is widened
+// to fit its text; children without one share what is left; whatever does not fit is cut off
+// at the end, never squeezed. A layout marked autosize="true" takes the length of what it
+// holds. Labels wrap their text.
 #pragma once
 
 #include <QAbstractButton>
@@ -133,6 +134,8 @@ public:
     void setTextPadding(const QMargins& padding) { textPadding_ = padding; }
     void setTextAlignment(Qt::Alignment align) { align_ = align; }
     void setTextColor(const QColor& color) { textColor_ = color; }
+    // Room for the text and its padding; a layout never gives a button less than this width.
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

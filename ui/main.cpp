@@ -9,6 +9,8 @@
 //   --sim-fault DEVICE:KIND[:ARG...]  a fault injected into a simulated device (as brevload-cli)
 //   --lang zh|en          the language of the window's texts (else the settings key "language",
 //                         else the system's)
+//   --sim-dir DIR         simulated flash kept in DIR between runs (NAME.flash)
+//   --help, --version     print and exit, without a window
 // A simulated run keeps everything (settings, device programs, a sample image) in the station's
 // private folder, removed at exit, so it never touches the operator's settings.
 #include <QApplication>
@@ -18,15 +20,19 @@
 #include <QPainterPath>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <optional>
+#include <ostream>
 
 #include "app/CAppController.h"
 #include "app/CommandLine.h"
 #include "app/Language.h"
 #include "app/lang/Translation.h"
+#include "app/Console.h"
 #include "app/Station.h"
 #include "base/Parse.h"
+#include "base/Utf8Path.h"
 #include "ui/CMainWnd.h"
 
 namespace {
@@ -49,7 +55,43 @@ struct HostOptions {
     int screenshotAfterMs = 1500;
     uint32_t simMaxTransfer = sim::SimDeviceConfig::kDefaultMaxTransfer;
     std::vector<std::string> simFaults;
+    std::string simDir;
 };
+
+#ifndef BREVLOAD_VERSION
+#define BREVLOAD_VERSION "0"
+#endif
+
+constexpr const char* kUsage =
+    "Usage: brevload [-a] [-fFILE] [-cr] [-df] [options]\n"
+    "Downloads firmware to the devices attached, from a window.\n"
+    "\n"
+    "  -a                     console mode: progress is printed on the console; with -fFILE every\n"
+    "                         device present or arriving gets FILE downloaded\n"
+    "  -fFILE                 the firmware file for console mode\n"
+    "  -cr                    a Read button in every device row\n"
+    "  -df                    manual bus parameters\n"
+    "  --simulate N           N simulated devices instead of real ones\n"
+    "  --simulate-pc N        and N simulated devices in PC mode\n"
+    "  --sim-dir DIR          keep the simulated flash in DIR between runs\n"
+    "  --download-all         start a download on every row once the window is up\n"
+    "  --screenshot FILE      write the window to FILE (PNG) and exit\n"
+    "  --screenshot-after MS  wait this many milliseconds before the screenshot (default 1500)\n"
+    "  --test-zone            show the switch of the diagnostic buttons\n"
+    "  --sim-max-transfer BYTES  the largest request a simulated device's path takes (default 122880)\n"
+    "  --sim-fault DEVICE:KIND[:ARG...]  a fault injected into a simulated device (as brevload-cli)\n"
+    "  --lang zh|en           the language of the window's texts\n"
+    "  --help                 print this text and exit\n"
+    "  --version              print the version and exit\n";
+
+// --help or --version among the arguments: the text to print instead of opening the window.
+std::optional<std::string> InfoRequest(const std::vector<std::string>& args) {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--help") return std::string(kUsage);
+        if (args[i] == "--version") return std::string("brevload ") + BREVLOAD_VERSION + "\n";
+    }
+    return std::nullopt;
+}
 
 // "--name value" or "--name=value". False with a reason when a number is not one.
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std::string& error) {
@@ -94,6 +136,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
             o.simFaults.push_back(take());
         } else if (name == "--screenshot") {
             o.screenshot = take();
+        } else if (name == "--sim-dir") {
+            o.simDir = take();
         } else if (name == "--screenshot-after") {
             if (!number(o.screenshotAfterMs)) return false;
         }
@@ -120,10 +164,23 @@ bool SaveScreenshot(QWidget& window, const QString& file, int radius) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE
+    // A console that went away (a closed pipe) must not end the running downloads; the write
+    // fails instead and the console is dropped.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    const std::vector<std::string> arguments = ProcessArguments(argc, argv);
+    if (const std::optional<std::string> info = InfoRequest(arguments)) {
+        if (std::ostream* out = OpenParentConsole()) {
+            *out << *info;
+            out->flush();
+        }
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("brevload");
 
-    const std::vector<std::string> arguments = ProcessArguments(argc, argv);
     HostOptions host;
     std::string error;
     if (!ParseHostOptions(arguments, host, error)) {
@@ -141,6 +198,7 @@ int main(int argc, char** argv) {
         fleet.slowerPerDevice = 0.35;
         fleet.maxTransfer = host.simMaxTransfer;
         fleet.faults = host.simFaults;
+        fleet.flashDir = PathFromUtf8(host.simDir);
         stationOptions.simulation = fleet;
     }
     const std::unique_ptr<Station> station = Station::Open(std::move(stationOptions), error);
@@ -171,6 +229,7 @@ int main(int argc, char** argv) {
         options.programFolder = controller.folders().programFolder;
         options.settingsFile = controller.folders().settingsFile;
         options.commandLine = controller.commandLine();
+        options.notifier = &controller.notifier();
         auto created = std::make_unique<ui::CMainWnd>(std::move(options));
         window = created.get();
         return created;

@@ -1,10 +1,16 @@
 #include "app/settings/IniFile.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "base/Parse.h"
 #include "base/Utf8.h"
@@ -15,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr size_t npos = std::string::npos;
 
 std::string_view Trim(std::string_view s) {
@@ -61,13 +68,135 @@ bool IsComment(std::string_view line) {
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16LE bytes (no BOM) as UTF-8; a lone surrogate becomes U+FFFD, an odd last byte is dropped.
+std::string Utf8FromUtf16Le(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto unit = [&](size_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) |
+               static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            const uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+// UTF-8 as UTF-16LE bytes (no BOM); a byte that starts no valid character becomes U+FFFD.
+std::string Utf16LeFromUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    const auto put = [&](uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8SequenceLength(lead);
+        uint32_t c = 0xFFFD;
+        bool valid = n == 1 ? lead < 0x80 : i + n <= text.size();
+        if (n == 1 && valid) {
+            c = lead;
+        } else if (valid) {
+            c = lead & (0xFF >> (n + 1));
+            for (size_t k = 1; k < n; ++k) {
+                const auto b = static_cast<unsigned char>(text[i + k]);
+                if ((b & 0xC0) != 0x80) {
+                    valid = false;
+                    break;
+                }
+                c = (c << 6) | (b & 0x3F);
+            }
+            if (!valid || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = 0xFFFD;
+        }
+        i += valid ? n : 1;
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+    }
+    return out;
+}
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+// Writes `text` to `path` and flushes it to the disk. `create`: a new file (error when it
+// exists); otherwise an existing file is emptied and rewritten in place.
+std::error_code WriteWholeFile(const fs::path& path, std::string_view text, bool create) {
+#ifdef _WIN32
+    std::error_code ec;
+    if (!create && !fs::exists(path, ec)) return std::make_error_code(std::errc::no_such_file_or_directory);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return std::make_error_code(std::errc::permission_denied);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    return out ? std::error_code() : std::make_error_code(std::errc::io_error);
+#else
+    const int fd = ::open(path.c_str(), create ? (O_WRONLY | O_CREAT | O_EXCL) : (O_WRONLY | O_TRUNC), 0600);
+    if (fd < 0) return LastError();
+    std::error_code ec;
+    for (size_t done = 0; done < text.size() && !ec;) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR) {
+            ec = LastError();
+        } else if (n > 0) {
+            done += static_cast<size_t>(n);
+        }
+    }
+    if (!ec && ::fsync(fd) != 0) ec = LastError();
+    if (::close(fd) != 0 && !ec) ec = LastError();
+    return ec;
+#endif
+}
+
+// A folder refused a new file, for lack of rights rather than for lack of room.
+bool RefusedForRights(const std::error_code& ec) {
+    return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted;
+}
+
 }  // namespace
 
-IniFile IniFile::Parse(std::string_view text) {
+IniFile IniFile::Parse(std::string_view bytes) {
     IniFile ini;
+    std::string decoded;
+    std::string_view text = bytes;
     if (text.starts_with(kUtf8Bom)) {
         ini.bom_ = true;
         text.remove_prefix(kUtf8Bom.size());
+    } else if (text.starts_with(kUtf16LeBom)) {
+        // Written by the Windows profile functions: kept in memory as UTF-8, saved back as it came.
+        ini.utf16_ = true;
+        decoded = Utf8FromUtf16Le(text.substr(kUtf16LeBom.size()));
+        text = decoded;
     }
     while (!text.empty()) {
         const auto nl = text.find('\n');
@@ -233,19 +362,36 @@ std::string IniFile::Serialize() const {
         out += line.text;
         out += line.eol;
     }
+    if (utf16_) {
+        return std::string(kUtf16LeBom) + Utf16LeFromUtf8(out);
+    }
     return out;
 }
 
-bool IniFile::Save(const fs::path& path, const RenameFn& rename) const {
+bool IniFile::Save(const fs::path& path, const RenameFn& rename, std::error_code* error) const {
+    std::error_code ignored;
+    std::error_code& failure = error ? *error : ignored;
+    failure.clear();
     std::error_code ec;
     // Replace the file a link points to, not the link.
     fs::path target = path;
     if (fs::is_symlink(path, ec)) {
         target = fs::weakly_canonical(path, ec);
         if (ec) {
+            failure = ec;
             return false;
         }
     }
+    const auto oldStatus = fs::status(target, ec);
+    const bool exists = !ec && fs::exists(oldStatus);
+#ifndef _WIN32
+    // A read-only file stays as it is, as it would on Windows, although its folder would let
+    // a new file take its place.
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
+        failure = LastError();
+        return false;
+    }
+#endif
     std::random_device rd;
     fs::path tempName = ".";
     tempName += target.filename();
@@ -255,18 +401,19 @@ bool IniFile::Save(const fs::path& path, const RenameFn& rename) const {
     const fs::path temp = target.parent_path() / tempName;
 
     const std::string text = Serialize();
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temp, ec);
-            return false;
+    if (const std::error_code written = WriteWholeFile(temp, text, true)) {
+        fs::remove(temp, ec);
+        // A folder that takes no new file may still hold a writable settings file: rewrite it in
+        // place, giving up the all-or-nothing replacement only then.
+        if (exists && RefusedForRights(written)) {
+            failure = WriteWholeFile(target, text, false);
+            return !failure;
         }
+        failure = written;
+        return false;
     }
     // Keep the old file's permissions.
-    const auto oldStatus = fs::status(target, ec);
-    if (!ec && fs::exists(oldStatus)) {
+    if (exists) {
         fs::permissions(temp, oldStatus.permissions(), ec);
     }
 
@@ -277,6 +424,7 @@ bool IniFile::Save(const fs::path& path, const RenameFn& rename) const {
     }();
     if (renamed) {
         fs::remove(temp, ec);
+        failure = renamed;
         return false;
     }
     return true;

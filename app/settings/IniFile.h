@@ -2,6 +2,8 @@
 // the settings need: case-insensitive sections and keys, first match wins, integers read as
 // a leading decimal number, strings cut to 259 characters. Writing changes only the line of
 // the key it sets; every other byte of the file is kept, as are a UTF-8 BOM and the line endings.
+// A file in UTF-16LE with a byte-order mark (as the Windows profile functions write) is read and
+// written back in UTF-16LE.
 #pragma once
 
 #include <filesystem>
@@ -24,7 +26,8 @@ public:
         std::function<std::error_code(const std::filesystem::path& from, const std::filesystem::path& to)>;
 
     IniFile() = default;
-    static IniFile Parse(std::string_view text);
+    // The file's bytes: UTF-8 (with or without a BOM) or UTF-16LE after its BOM.
+    static IniFile Parse(std::string_view bytes);
     // A missing file gives an empty IniFile; a file that exists but cannot be read gives nothing.
     static std::optional<IniFile> Load(const std::filesystem::path& path);
 
@@ -42,8 +45,11 @@ public:
 
     std::string Serialize() const;
     // Writes a temporary file beside `path` and renames it over `path`, so a failure at any
-    // point leaves the old file whole. False when the file was not replaced.
-    bool Save(const std::filesystem::path& path, const RenameFn& rename = {}) const;
+    // point leaves the old file whole. Only when the folder refuses a new file but the file
+    // itself may be written is the file rewritten in place. A read-only file is not replaced.
+    // False when the file was not written, with the reason in `error`.
+    bool Save(const std::filesystem::path& path, const RenameFn& rename = {},
+              std::error_code* error = nullptr) const;
 
 private:
     struct Line {
@@ -58,6 +64,7 @@ private:
     std::string NewLineEnding() const;
 
     bool bom_ = false;
+    bool utf16_ = false;  // UTF-16LE with a byte-order mark on disk
     std::vector<Line> lines_;
 };
 

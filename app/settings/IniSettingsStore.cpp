@@ -16,7 +16,9 @@ int IniSettingsStore::ReadInt(std::string_view section, std::string_view key, in
 
 std::string IniSettingsStore::ReadString(std::string_view section, std::string_view key,
                                          std::string_view def) {
-    return snapshot_.GetString(section, key, def);
+    // Uncut: a long path must come back whole.
+    const auto value = snapshot_.Get(section, key);
+    return value ? *value : std::string(def);
 }
 
 bool IniSettingsStore::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -32,14 +34,18 @@ bool IniSettingsStore::WriteString(std::string_view section, std::string_view ke
 bool IniSettingsStore::Commit() {
     // Start from the file as it is now, so edits made since opening are kept. A file that
     // exists but cannot be read is not overwritten.
+    commitError_.clear();
     auto current = IniFile::Load(file_);
     if (!current) {
+        commitError_ = std::make_error_code(std::errc::permission_denied).message();
         return false;
     }
     for (const auto& w : pending_) {
         current->Set(w.section, w.key, w.value);
     }
-    if (!current->Save(file_, rename_)) {
+    std::error_code error;
+    if (!current->Save(file_, rename_, &error)) {
+        commitError_ = error.message();
         return false;
     }
     pending_.clear();

@@ -1,6 +1,7 @@
 #include "app/settings/SettingsFile.h"
 
 #include <cstdint>
+#include <system_error>
 
 namespace brev {
 namespace {
@@ -62,13 +63,22 @@ void LoadSettings(const std::filesystem::path& file, SharedSettings& shared, Win
     window = LoadWindowSettings(*store);
 }
 
-bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared,
-                  const WindowSettings& window) {
+bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared, const WindowSettings& window,
+                  std::string* error) {
     const auto store = OpenSettingsStore(file);
-    bool ok = StoreSharedSettings(*store, shared);
-    ok &= StoreWindowSettings(*store, window);
-    ok &= store->Commit();
-    return ok;
+    bool stored = StoreSharedSettings(*store, shared);
+    stored &= StoreWindowSettings(*store, window);
+    const bool committed = store->Commit();
+    if (error) {
+        if (!committed) {
+            *error = store->commitError();
+        } else if (!stored) {
+            *error = std::make_error_code(std::errc::invalid_argument).message();
+        } else {
+            error->clear();
+        }
+    }
+    return stored && committed;
 }
 
 int ReadPcUpdateSupport(const std::filesystem::path& modeFile) {

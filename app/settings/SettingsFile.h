@@ -33,10 +33,11 @@ bool StoreSharedSettings(ISettingsStore& store, const SharedSettings& shared);
 bool StoreWindowSettings(ISettingsStore& store, const WindowSettings& window);
 
 // Whole-file forms: a missing file gives the defaults; saving writes all thirteen keys and
-// replaces the file in one step. False when any value or the file could not be written.
+// replaces the file in one step. False when any value or the file could not be written, with
+// the system's reason in `error`.
 void LoadSettings(const std::filesystem::path& file, SharedSettings& shared, WindowSettings& window);
-bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared,
-                  const WindowSettings& window);
+bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared, const WindowSettings& window,
+                  std::string* error = nullptr);
 
 // "pc_update_support" of section "MODE"; 0 when the file, section or key is missing.
 int ReadPcUpdateSupport(const std::filesystem::path& modeFile);

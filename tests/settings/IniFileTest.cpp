@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/settings/IniFile.h"
+#include "app/settings/SettingsStore.h"
 #include "tests/support/TempDir.h"
 
 namespace brev {
@@ -124,6 +125,41 @@ TEST(IniFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     ASSERT_TRUE(ini.Save(path));
     EXPECT_EQ(test::ReadText(path), "[s]\nk=new\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// A file the Windows profile functions wrote: UTF-16LE after its BOM, CRLF line endings, a
+// character outside the BMP (a surrogate pair). It reads as UTF-8 and is written back in UTF-16LE.
+TEST(IniFileTest, Utf16LeFileIsReadAndWrittenBackInItsOwnEncoding) {
+    using namespace std::string_literals;
+    const std::string original =
+        "\xFF\xFE"
+        "[\0s\0]\0\r\0\n\0"
+        "k\0=\0\x2D\x4E\x3D\xD8\x00\xDE\r\0\n\0"s;  // k=中😀
+    IniFile ini = IniFile::Parse(original);
+    EXPECT_EQ(ini.Get("s", "k"), "中\xF0\x9F\x98\x80");
+    EXPECT_EQ(ini.Serialize(), original);
+
+    ASSERT_TRUE(ini.Set("s", "p", "é"));
+    EXPECT_EQ(ini.Serialize(), original + "p\0=\0\xE9\0\r\0\n\0"s);
+
+    // UTF-8 stays UTF-8, with or without its BOM.
+    for (const std::string utf8 : {"[s]\nk=中\n", "\xEF\xBB\xBF[s]\nk=中\n"}) {
+        IniFile plain = IniFile::Parse(utf8);
+        ASSERT_TRUE(plain.Set("s", "p", "é"));
+        EXPECT_EQ(plain.Serialize(), utf8 + "p=é\n");
+    }
+}
+
+TEST(IniFileTest, Utf16LeFileKeepsItsEncodingThroughTheStore) {
+    using namespace std::string_literals;
+    test::TempDir dir;
+    const auto path = dir.path() / "confile.inf";
+    test::WriteText(path, "\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0\x2D\x4E\r\0\n\0"s);
+    IniSettingsStore store(path);
+    EXPECT_EQ(store.ReadString("s", "k", ""), "中");
+    ASSERT_TRUE(store.WriteString("s", "k", "a"));
+    ASSERT_TRUE(store.Commit());
+    EXPECT_EQ(test::ReadText(path), "\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0a\0\r\0\n\0"s);
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "app/settings/SettingsFile.h"
 #include "tests/support/TempDir.h"
@@ -176,6 +183,92 @@ TEST(SettingsFileTest, PathsRoundTripByteExact) {
         EXPECT_EQ(loadedWindow.cs, "引脚1");
     }
 }
+
+TEST(SettingsFileTest, PathLongerThanTheProfileLimitComesBackWhole) {
+    test::TempDir dir;
+    const fs::path file = dir.path() / "confile.inf";
+    const std::string path = "/data/" + std::string(300, 'x') + "/固件.up";
+    SharedSettings shared;
+    shared.setDownloadFilePath(path);
+    ASSERT_TRUE(SaveSettings(file, shared, WindowSettings{}));
+    SharedSettings loaded;
+    WindowSettings window;
+    LoadSettings(file, loaded, window);
+#ifdef _WIN32
+    // The profile functions read at most 259 characters.
+    EXPECT_EQ(loaded.downloadFilePath(), path.substr(0, 259));
+#else
+    EXPECT_EQ(loaded.downloadFilePath(), path);
+#endif
+}
+
+#ifndef _WIN32
+// Runs `scenario` in a child process without root's rights (root writes anywhere), so the
+// folder and file permissions below take effect. The child exits 0 when every check held.
+void WithoutRootRights(const std::function<bool(const fs::path&)>& scenario) {
+    EXPECT_EXIT(
+        {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::exit(3);
+            char name[] = "/tmp/brev-settings-XXXXXX";
+            if (!::mkdtemp(name)) std::exit(4);
+            const bool ok = scenario(name);
+            fs::permissions(name, fs::perms::owner_all);
+            fs::remove_all(name);
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+bool Check(bool condition, const char* what) {
+    if (!condition) std::fprintf(stderr, "failed: %s\n", what);
+    return condition;
+}
+
+TEST(SettingsFileDeathTest, ReadOnlyFolderWithAWritableFileIsWrittenInPlace) {
+    WithoutRootRights([](const fs::path& dir) {
+        const fs::path file = dir / "confile.inf";
+        test::WriteText(file, "[setting]\nchipType=1\n");
+        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+        SharedSettings shared;
+        shared.busChipType = 6;
+        std::string error = "unset";
+        const bool saved = SaveSettings(file, shared, WindowSettings{}, &error);
+        SharedSettings loaded;
+        WindowSettings window;
+        LoadSettings(file, loaded, window);
+        return Check(saved, "saved") && Check(error.empty(), "no error") &&
+               Check(loaded.busChipType == 6, "new value") &&
+               Check(std::distance(fs::directory_iterator(dir), {}) == 1, "no other file");
+    });
+}
+
+TEST(SettingsFileDeathTest, ReadOnlyFileIsNotReplacedAndSaysWhy) {
+    WithoutRootRights([](const fs::path& dir) {
+        const fs::path file = dir / "confile.inf";
+        const std::string before = "[setting]\nchipType=1\n";
+        test::WriteText(file, before);
+        fs::permissions(file, fs::perms::owner_read);
+        SharedSettings shared;
+        shared.busChipType = 6;
+        std::string error;
+        const bool saved = SaveSettings(file, shared, WindowSettings{}, &error);
+        return Check(!saved, "refused") &&
+               Check(error == std::make_error_code(std::errc::permission_denied).message(), "reason") &&
+               Check(test::ReadText(file) == before, "file unchanged") &&
+               Check(std::distance(fs::directory_iterator(dir), {}) == 1, "no temporary file");
+    });
+}
+
+TEST(SettingsFileDeathTest, ReadOnlyFolderWithoutTheFileFails) {
+    WithoutRootRights([](const fs::path& dir) {
+        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+        std::string error;
+        const bool saved = SaveSettings(dir / "confile.inf", SharedSettings{}, WindowSettings{}, &error);
+        return Check(!saved, "refused") &&
+               Check(error == std::make_error_code(std::errc::permission_denied).message(), "reason");
+    });
+}
+#endif
 
 TEST(SettingsFileTest, PathWithALineBreakIsNotWrittenIntoTheFile) {
     test::TempDir dir;

@@ -397,7 +397,7 @@ TEST_F(MainWndTest, AutomaticDownloadNeedsAReadableFile) {
     // A folder exists but cannot be read as a file.
     wnd->nextFile = QString::fromStdString(folder().string());
     button("btnSelectFile")->click();
-    EXPECT_EQ(wnd->askedFolder.toStdString(), folder().string() + "/../../build/out");
+    EXPECT_EQ(wnd->askedFolder.toStdString(), folder().string());  // no build/out beside it
     button("btnAutoDownload")->click();
     ASSERT_EQ(wnd->boxes.size(), 2u);
     EXPECT_EQ(wnd->boxes[1], Box("文件不能访问", ""));
@@ -472,6 +472,114 @@ TEST_F(MainWndTest, RowsAreCreatedFoundAndRemovedByWholeName) {
     Pump();
     EXPECT_EQ(wnd->deviceZone()->findChildren<SkinContainer*>(QString(), Qt::FindDirectChildrenOnly).size(),
               1);
+}
+
+// Where `w` lies inside the visible part of the device zone's scroll area.
+bool ShownInDeviceZone(const CMainWnd& wnd, const QWidget* w) {
+    const QWidget* viewport = wnd.deviceZone()->parentWidget();
+    const QRect inViewport(w->mapTo(viewport, QPoint(0, 0)), w->size());
+    return inViewport.intersects(viewport->rect());
+}
+
+TEST_F(MainWndTest, ANewRowIsScrolledIntoView) {
+    open();
+    for (const char* name : {"sim0", "sim1", "sim2", "sim3", "sim4"}) {
+        wnd->AddDeviceItem(name);
+        Pump();
+        EXPECT_TRUE(ShownInDeviceZone(*wnd, wnd->FindRow(name))) << name;
+    }
+    EXPECT_FALSE(ShownInDeviceZone(*wnd, wnd->FindRow("sim0")));  // the zone really scrolled
+}
+
+TEST_F(MainWndTest, NothingIsCutWithEveryOptionalRowShown) {
+    CommandLine cmd;
+    cmd.manualBusParams = true;
+    cmd.longOptions = {"--test-zone"};
+    open(cmd);
+    QTest::mouseClick(button("opTestZone"), Qt::LeftButton);
+    Pump();
+    ASSERT_TRUE(shown("vlTestZone"));
+    const QRect inside = wnd->rect();
+    const auto expectInside = [&](const char* when) {
+    for (const QWidget* w : wnd->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(wnd.get()) || w->parentWidget() == wnd->deviceZone()) continue;
+        if (!qobject_cast<const QLabel*>(w) && !qobject_cast<const QPlainTextEdit*>(w) &&
+            !qobject_cast<const SkinButton*>(w))
+            continue;
+        const QRect r(w->mapTo(wnd.get(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(inside.contains(r)) << when << ": " << w->objectName().toStdString() << " "
+                                        << w->property("text").toString().toStdString();
+        // A label's text fits its box: on its lines when it wraps, on one line otherwise.
+        if (const auto* label = qobject_cast<const QLabel*>(w)) {
+            if (label->wordWrap()) {
+                EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
+            } else {
+                EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+            }
+        }
+    }
+    };
+    expectInside("as built");
+    // Help lines of translation length.
+    int helpLines = 0;
+    for (QLabel* label : wnd->findChildren<QLabel*>()) {
+        if (label->text().startsWith(QString::fromUtf8("1、"))) {
+            label->setText("1. Click the button of a device in the device area to download to it  "
+                           "2. Rest the mouse on a control to see its help");
+            ++helpLines;
+        }
+    }
+    EXPECT_EQ(helpLines, 1);
+    expectInside("longer help");
+    EXPECT_GE(wnd->deviceZone()->parentWidget()->height(), 60);
+
+    // Closing the test zone gives the room back.
+    QTest::mouseClick(button("opTestZone"), Qt::LeftButton);
+    Pump();
+    EXPECT_LT(wnd->height(), inside.height());
+    EXPECT_GE(wnd->height(), 600);
+}
+
+TEST_F(MainWndTest, ButtonTextsFit) {
+    CommandLine cmd;
+    cmd.showReadButton = true;
+    cmd.longOptions = {"--test-zone"};
+    open(cmd);
+    QTest::mouseClick(button("opTestZone"), Qt::LeftButton);
+    for (const char* name : {"sim0", "sim10", "sdaa"}) wnd->AddDeviceItem(name);
+    const auto expectFit = [&](const char* when) {
+        Pump();
+        for (const SkinButton* b : wnd->findChildren<SkinButton*>()) {
+            if (!b->isVisibleTo(wnd.get())) continue;
+            EXPECT_LE(b->sizeHint().width(), b->width()) << when << ": " << b->text().toStdString();
+            EXPECT_LE(b->mapTo(wnd.get(), QPoint(b->width() - 1, 0)).x(), wnd->width() - 1)
+                << when << ": " << b->text().toStdString();
+        }
+    };
+    expectFit("as built");
+    // Texts of translation length.
+    const std::pair<const char*, const char*> longer[] = {
+        {"btnEnEncrype", "Set key 7B2D"},
+        {"btnEraseOnly", "Erase NorFlash only"},
+        {"btnSystemResetWhenFinisg", "Reset device after download"},
+        {"btnAutoDownload", "Download automatically"},
+        {"btnDisEncrype", "Clear key"},
+        {"btnCloseDev", "Close device"},
+        {"btnClearTips", "Clear log"},
+        {"btnSelectFile", "Browse..."},
+    };
+    for (const auto& [name, text] : longer) button(name)->setText(text);
+    expectFit("longer texts");
+}
+
+TEST(FileDialogFolderTest, OpensInTheProgramFolderWhenTheOutputFolderIsMissing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path program = std::filesystem::path(dir.path().toStdString()) / "a" / "b";
+    std::filesystem::create_directories(program);
+    EXPECT_EQ(FileDialogFolder(program).toStdString(), program.string());
+    std::filesystem::create_directories(program / ".." / ".." / "build" / "out");
+    EXPECT_EQ(FileDialogFolder(program).toStdString(), program.string() + "/../../build/out");
 }
 
 TEST_F(MainWndTest, ReadButtonsWithCr) {
@@ -608,6 +716,47 @@ TEST_F(MainWndTest, CloseButtonSavesEverySetting) {
         {"so", "PB8"},
     };
     for (const auto& [key, value] : expected) EXPECT_EQ(ini->Get("setting", key), value) << key;
+}
+
+TEST_F(MainWndTest, FailedSaveShowsTheReasonAndStillCloses) {
+    // The settings file's folder is a plain file: no save can succeed there, not even as root.
+    const std::filesystem::path blocked = makeFile("blocked");
+    MainWndOptions o;
+    o.settings = &settings;
+    o.programFolder = folder();
+    o.settingsFile = blocked / "confile.inf";
+    TestWnd w(std::move(o));
+    ASSERT_TRUE(w.Create());
+    FindControl<SkinButton>(&w, "btnClose")->click();
+    Pump();
+    const std::string reason = std::make_error_code(std::errc::not_a_directory).message();
+    EXPECT_EQ(w.boxes, (std::vector<Box>{{QString::fromStdString("保存设置失败：" + reason), ""}}));
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MainWndTest, FailedSaveGoesThroughTheGivenNotifier) {
+    class Recorder : public IJobNotifier {
+    public:
+        void PostProgressPos(const std::string&, int) override {}
+        void PostProgressImage(const std::string&, int) override {}
+        void PostEnableControls(const std::string&, int) override {}
+        void AddTipsText(const std::string&, const std::string&) override {}
+        void ShowFileParseError(int) override {}
+        void ShowMessageBox(const std::string& text, const std::string&) override { texts.push_back(text); }
+        std::vector<std::string> texts;
+    } recorder;
+    const std::filesystem::path blocked = makeFile("blocked");
+    MainWndOptions o;
+    o.settings = &settings;
+    o.programFolder = folder();
+    o.settingsFile = blocked / "confile.inf";
+    o.notifier = &recorder;
+    TestWnd w(std::move(o));
+    ASSERT_TRUE(w.Create());
+    FindControl<SkinButton>(&w, "btnClose")->click();
+    ASSERT_EQ(recorder.texts.size(), 1u);
+    EXPECT_TRUE(recorder.texts[0].starts_with("保存设置失败："));
+    EXPECT_TRUE(w.boxes.empty());  // the notifier decides how to show it
 }
 
 TEST_F(MainWndTest, EscapeClosesWithoutSaving) {

@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/settings/SettingsStore.h"
@@ -57,7 +58,10 @@ public:
         return true;
     }
 
+    std::string commitError() const override { return commitError_; }
+
     bool Commit() override {
+        commitError_.clear();
         std::random_device rd;
         std::filesystem::path tempName = L".";
         tempName += file_.filename();
@@ -65,37 +69,66 @@ public:
         const std::wstring temp = (file_.parent_path() / tempName).wstring();
         const std::wstring target = file_.wstring();
 
-        const bool exists = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
         const bool prepared =
             exists ? CopyFileW(target.c_str(), temp.c_str(), FALSE) != 0 : CreateUnicodeIniFile(temp);
         if (!prepared) {
+            const DWORD reason = GetLastError();
             DeleteFileW(temp.c_str());
-            return false;
+            // A folder that takes no new file may still hold a writable settings file: write it
+            // in place, giving up the all-or-nothing replacement only then.
+            if (exists && reason == ERROR_ACCESS_DENIED) {
+                return writeInPlace(target);
+            }
+            return fail(reason);
         }
         for (const auto& w : pending_) {
             if (!WritePrivateProfileStringW(w.section.c_str(), w.key.c_str(), w.value.c_str(),
                                             temp.c_str())) {
+                const DWORD reason = GetLastError();
                 DeleteFileW(temp.c_str());
-                return false;
+                return fail(reason);
             }
         }
         // Flush the profile cache for the copy before it moves.
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, temp.c_str());
         if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            const DWORD reason = GetLastError();
             DeleteFileW(temp.c_str());
-            return false;
+            return fail(reason);
         }
         pending_.clear();
         return true;
     }
 
 private:
+    bool fail(DWORD reason) {
+        commitError_ = std::system_category().message(static_cast<int>(reason));
+        return false;
+    }
+
+    bool writeInPlace(const std::wstring& target) {
+        for (const auto& w : pending_) {
+            if (!WritePrivateProfileStringW(w.section.c_str(), w.key.c_str(), w.value.c_str(), target.c_str())) {
+                return fail(GetLastError());
+            }
+        }
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, target.c_str());
+        pending_.clear();
+        return true;
+    }
+
     struct Write {
         std::wstring section, key, value;
     };
 
     std::filesystem::path file_;
     std::vector<Write> pending_;
+    std::string commitError_;
 };
 
 }  // namespace
