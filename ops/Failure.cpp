@@ -227,4 +227,6 @@ std::string HexText(uint32_t value) {
 
 std::string SystemErrorText(int code) { return std::system_category().message(code); }
 
+std::string ErrnoText(int code) { return std::generic_category().message(code); }
+
 }  // namespace brev

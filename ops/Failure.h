@@ -59,7 +59,9 @@ std::string DescribeCommand(const std::array<uint8_t, kCdbSize>& cdb, const Tran
 std::string DescribeTransfer(const TransferResult& result);
 // "0x1F000": addresses in details.
 std::string HexText(uint32_t value);
-// The system's text for an errno / GetLastError() value.
+// The system's text for a transfer's osError (errno, or GetLastError() on Windows).
 std::string SystemErrorText(int code);
+// The text for an errno value of the C and C++ libraries (file operations).
+std::string ErrnoText(int code);
 
 }  // namespace brev

@@ -17,7 +17,7 @@ namespace {
 
 std::string OutputError(const char* what, const std::filesystem::path& path, int error) {
     std::string text = std::string(what) + " " + PathToUtf8(path);
-    if (error != 0) text += ": " + SystemErrorText(error);
+    if (error != 0) text += ": " + ErrnoText(error);
     return text;
 }
 
