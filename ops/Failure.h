@@ -50,7 +50,8 @@ void SetCommandFailure(JobOutcome& outcome, const MassDevice& device, const char
 
 // A failed step of a job on `device`: SetOpenFailure when the device is not open (the step
 // needed it opened first), else SetCommandFailure.
-void SetDeviceFailure(JobOutcome& outcome, const MassDevice& device, const char* stepReason, int64_t block = -1);
+void SetDeviceFailure(JobOutcome& outcome, const MassDevice& device, const char* stepReason,
+                      int64_t block = -1);
 
 // "Init: check condition, illegal request: invalid command operation code (05/20/00)",
 // "LoaderWrite at 0x1000 (4096 bytes): device removed".
