@@ -26,10 +26,10 @@ namespace {
 
 const char* SenseKeyWords(uint8_t key) {
     static constexpr const char* kKeys[16] = {
-        "no sense",        "recovered error", "not ready",       "medium error",
-        "hardware error",  "illegal request", "unit attention",  "data protect",
-        "blank check",     "vendor specific", "copy aborted",    "aborted command",
-        "reserved",        "volume overflow", "miscompare",      "completed"};
+        "no sense",       "recovered error", "not ready",      "medium error",
+        "hardware error", "illegal request", "unit attention", "data protect",
+        "blank check",    "vendor specific", "copy aborted",   "aborted command",
+        "reserved",       "volume overflow", "miscompare",     "completed"};
     return kKeys[key & 0x0F];
 }
 

@@ -75,9 +75,9 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
     // A file that ends at or before its data offset has nothing sound to write; more than 4 GiB
     // does not fit the device's addresses.
     if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
-        return fileFailure(reason::kFileUnreadable, "the file holds " + std::to_string(file.length()) +
-                                                        " bytes: no data after its " + std::to_string(offset) +
-                                                        "-byte header, or more than 4 GiB");
+        return fileFailure(reason::kFileUnreadable,
+                           "the file holds " + std::to_string(file.length()) + " bytes: no data after its " +
+                               std::to_string(offset) + "-byte header, or more than 4 GiB");
     }
     const auto dataLength = static_cast<uint32_t>(file.length() - offset);
 
@@ -92,7 +92,8 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         // Compared before the erase: a block whose data is not what was checked keeps its old contents.
         const auto expected = checked != nullptr ? checked->BlockCrc(addr, length) : std::nullopt;
         if (expected && Crc16Ccitt(buffer.data(), length) != *expected) {
-            return fileFailure(reason::kFileChanged, "block " + std::to_string(block) + " at " + HexText(addr) +
+            return fileFailure(reason::kFileChanged, "block " + std::to_string(block) + " at " +
+                                                         HexText(addr) +
                                                          ": the file's data differs from the checked image");
         }
         if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit, expected)) {

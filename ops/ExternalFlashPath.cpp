@@ -94,8 +94,8 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
     // No part wired, or floating lines.
     if (id == 0x000000 || id == 0xFFFFFF || id == 0xFFFFFE) {
         SetFailure(first, reason::kNoExternalFlash,
-                   "identity " + HexText(id) + ": no flash answers on the pins " + job.pins[0] + ", " + job.pins[1] +
-                       ", " + job.pins[2] + ", " + job.pins[3]);
+                   "identity " + HexText(id) + ": no flash answers on the pins " + job.pins[0] + ", " +
+                       job.pins[1] + ", " + job.pins[2] + ", " + job.pins[3]);
         return fail();
     }
     report.log(text::FillText(text::kExternalFlashId, id));
@@ -120,8 +120,8 @@ bool WriteExternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         // Read before erasing: a file that shrank must not cost the device a sector.
         if (!file.ReadAt(addr, buffer.data(), count)) {
             SetFailure(outcome, reason::kFileUnreadable,
-                       "sector " + std::to_string(sector) + ": the file ended before its " + std::to_string(count) +
-                           " bytes");
+                       "sector " + std::to_string(sector) + ": the file ended before its " +
+                           std::to_string(count) + " bytes");
             report.log(text::kFileReadFailed);
             return false;
         }

@@ -175,7 +175,8 @@ void SetCommandFailure(JobOutcome& outcome, const MassDevice& device, const char
     const TransferResult& result = device.lastTransfer();
     if (result.ok() && IsChecksumCommand(cdb[1])) {
         const uint32_t addr = GetLe32(cdb.data() + 6);
-        std::string detail = block >= 0 ? "block " + std::to_string(block) + " at " + HexText(addr) : "at " + HexText(addr);
+        std::string detail =
+            block >= 0 ? "block " + std::to_string(block) + " at " + HexText(addr) : "at " + HexText(addr);
         detail += ": the device's checksum differs from the data's";
         SetFailure(outcome, reason::kVerifyMismatch, detail);
         return;
@@ -207,7 +208,8 @@ std::string DescribeTransfer(const TransferResult& r) {
     switch (r.status) {
         case TransferStatus::CheckCondition: {
             std::string text = ScsiStatusWords(r.scsiStatus);
-            if (r.senseKey != 0 || r.asc != 0 || r.ascq != 0) text += ", " + SenseText(r.senseKey, r.asc, r.ascq);
+            if (r.senseKey != 0 || r.asc != 0 || r.ascq != 0)
+                text += ", " + SenseText(r.senseKey, r.asc, r.ascq);
             return text;
         }
         case TransferStatus::OsError:
@@ -226,5 +228,7 @@ std::string HexText(uint32_t value) {
 }
 
 std::string SystemErrorText(int code) { return std::system_category().message(code); }
+
+std::string ErrnoText(int code) { return std::generic_category().message(code); }
 
 }  // namespace brev

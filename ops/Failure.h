@@ -50,7 +50,8 @@ void SetCommandFailure(JobOutcome& outcome, const MassDevice& device, const char
 
 // A failed step of a job on `device`: SetOpenFailure when the device is not open (the step
 // needed it opened first), else SetCommandFailure.
-void SetDeviceFailure(JobOutcome& outcome, const MassDevice& device, const char* stepReason, int64_t block = -1);
+void SetDeviceFailure(JobOutcome& outcome, const MassDevice& device, const char* stepReason,
+                      int64_t block = -1);
 
 // "Init: check condition, illegal request: invalid command operation code (05/20/00)",
 // "LoaderWrite at 0x1000 (4096 bytes): device removed".
@@ -59,7 +60,9 @@ std::string DescribeCommand(const std::array<uint8_t, kCdbSize>& cdb, const Tran
 std::string DescribeTransfer(const TransferResult& result);
 // "0x1F000": addresses in details.
 std::string HexText(uint32_t value);
-// The system's text for an errno / GetLastError() value.
+// The system's text for a transfer's osError (errno, or GetLastError() on Windows).
 std::string SystemErrorText(int code);
+// The text for an errno value of the C and C++ libraries (file operations).
+std::string ErrnoText(int code);
 
 }  // namespace brev

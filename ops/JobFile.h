@@ -36,7 +36,7 @@ public:
     // Why the file did not open, for logs: "cannot open PATH: the system's text".
     std::string openError() const {
         std::string text = "cannot open " + PathToUtf8(path_);
-        if (openErrno_ != 0) text += ": " + std::system_category().message(openErrno_);
+        if (openErrno_ != 0) text += ": " + std::generic_category().message(openErrno_);
         return text;
     }
 

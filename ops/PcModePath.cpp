@@ -41,9 +41,9 @@ bool WritePcMode(const JobEnvironment& env, const DownloadJob& job, JobFile& fil
                                                      std::to_string(checked->dataLength()) + " data bytes");
     }
     if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
-        return fileFailure(reason::kFileUnreadable, "the file holds " + std::to_string(file.length()) +
-                                                        " bytes: no data after its " + std::to_string(offset) +
-                                                        "-byte header, or more than 4 GiB");
+        return fileFailure(reason::kFileUnreadable,
+                           "the file holds " + std::to_string(file.length()) + " bytes: no data after its " +
+                               std::to_string(offset) + "-byte header, or more than 4 GiB");
     }
     const auto length = static_cast<uint32_t>(file.length() - offset);
 
@@ -79,9 +79,9 @@ bool WritePcMode(const JobEnvironment& env, const DownloadJob& job, JobFile& fil
         if (at != dataAt) {
             const uint32_t n = std::min<uint32_t>(unit, length - at);
             if (!file.ReadAt(offset + at, data.data(), n)) {
-                return fileFailure(checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
-                                   "at " + HexText(at) + ": the file ended before its " + std::to_string(n) +
-                                       " bytes");
+                return fileFailure(
+                    checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
+                    "at " + HexText(at) + ": the file ended before its " + std::to_string(n) + " bytes");
             }
             const auto expected = checked != nullptr ? checked->BlockCrc(at, n) : std::nullopt;
             if (checked != nullptr && (!expected || Crc16Ccitt(data.data(), n) != *expected)) {

@@ -17,7 +17,7 @@ namespace {
 
 std::string OutputError(const char* what, const std::filesystem::path& path, int error) {
     std::string text = std::string(what) + " " + PathToUtf8(path);
-    if (error != 0) text += ": " + SystemErrorText(error);
+    if (error != 0) text += ": " + ErrnoText(error);
     return text;
 }
 
@@ -39,8 +39,8 @@ JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
     // by itself, but when a read fails later they came first and say why.
     JobOutcome first;
     if (device->Open() != 0) {
-        if (!loader->Init(cmd::EffectiveClkDiv(bus.clkDiv), bus.lineMode, bus.chipSelIndirect, bus.chipSelDirect,
-                          bus.chipType)) {
+        if (!loader->Init(cmd::EffectiveClkDiv(bus.clkDiv), bus.lineMode, bus.chipSelIndirect,
+                          bus.chipSelDirect, bus.chipType)) {
             SetDeviceFailure(first, *device, reason::kInitFailed);
         }
     } else {

@@ -279,7 +279,8 @@ TEST(CliOutput, JsonGivesOneValidObjectPerLineForEveryEvent) {
 TEST(CliOutput, AFailedJobNamesItsReason) {
     CliFolder dir;
     MakeImageIn(dir);
-    const std::vector<std::string> run = {"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:fail:0x81:1"};
+    const std::vector<std::string> run = {"download", "fw.up",       "--simulate",
+                                          "2",        "--sim-fault", "sim1:fail:0x81:1"};
     const std::string detail = "Init: check condition, hardware error: internal target failure (04/44/00)";
 
     auto with = [&](std::vector<std::string> extra) {
@@ -291,7 +292,8 @@ TEST(CliOutput, AFailedJobNamesItsReason) {
     EXPECT_EQ(verbose.exitCode, 1) << verbose.err;
     EXPECT_THAT(verbose.out, HasSubstr("sim1: FAILED init-failed (0 bytes, "));
     EXPECT_THAT(verbose.out, HasSubstr("): " + detail + "\n"));
-    EXPECT_TRUE(std::regex_search(verbose.out, std::regex("DEVICE +RESULT +REASON +FLASH ID +BYTES +TIME\n")));
+    EXPECT_TRUE(
+        std::regex_search(verbose.out, std::regex("DEVICE +RESULT +REASON +FLASH ID +BYTES +TIME\n")));
     EXPECT_TRUE(std::regex_search(verbose.out, std::regex("\nsim0 +OK +- +1640EF +200000 ")));
     EXPECT_TRUE(std::regex_search(verbose.out, std::regex("\nsim1 +FAILED +init-failed +- +0 ")));
 
@@ -302,8 +304,9 @@ TEST(CliOutput, AFailedJobNamesItsReason) {
     const RunResult json = with({"--json"});
     const auto lines = Lines(json.out);
     auto line = [&](const std::string& fragment) {
-        const auto it = std::find_if(lines.begin(), lines.end(),
-                                     [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+        const auto it = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find(fragment) != std::string::npos;
+        });
         return it == lines.end() ? std::string() : *it;
     };
     EXPECT_THAT(line(R"("event":"result","device":"sim1")"),

@@ -60,7 +60,8 @@ TEST(ScsiSense, SaysTheSenseInWords) {
         {0x04, 0x44, 0x00, "hardware error: internal target failure (04/44/00)"},
         {0x05, 0x24, 0x01, "illegal request (05/24/01)"},  // a qualifier without words of its own
         {0x0B, 0x47, 0x03, "aborted command (0B/47/03)"},
-        {0xF3, 0x11, 0x00, "medium error: unrecovered read error (03/11/00)"},  // only the low nibble is the key
+        {0xF3, 0x11, 0x00,
+         "medium error: unrecovered read error (03/11/00)"},  // only the low nibble is the key
     };
     for (const Case& c : cases) EXPECT_EQ(SenseText(c.key, c.asc, c.ascq), c.text);
 }

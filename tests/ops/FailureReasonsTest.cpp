@@ -98,20 +98,21 @@ TEST_F(Reasons, InternalFlash) {
          std::string("ReadFlashId") + kRejected,
          {"读取FLASH ID失败", "数据写入失败"},
          0},
-        {"erase", FailNth(cmd::Erase64K, 2), "erase-failed", std::string("Erase64K at 0x20000") + kRejected, afterId,
-         1},
+        {"erase", FailNth(cmd::Erase64K, 2), "erase-failed", std::string("Erase64K at 0x20000") + kRejected,
+         afterId, 1},
         {"write", FailNth(cmd::WritePage, 1), "write-failed",
          std::string("WritePage at 0x10000 (65536 bytes)") + kRejected, afterId, 0},
-        {"tail", FailNth(cmd::WritePage, 3), "write-failed", std::string("WritePage at 0x30000 (100 bytes)") + kRejected,
-         afterId, 2},
+        {"tail", FailNth(cmd::WritePage, 3), "write-failed",
+         std::string("WritePage at 0x30000 (100 bytes)") + kRejected, afterId, 2},
         {"crccmd", FailNth(cmd::GetCrc16, 2), "read-failed",
          std::string("GetCrc16 at 0x20000 (65536 bytes)") + kRejected, afterId, 1},
-        {"flip", Flip(2), "verify-mismatch", "block 2 at 0x20000: the device's checksum differs from the data's",
-         afterId, 1},
-        {"swap", CrcSwap(), "verify-mismatch", "block 1 at 0x10000: the device's checksum differs from the data's",
-         afterId, 0},
+        {"flip", Flip(2), "verify-mismatch",
+         "block 2 at 0x20000: the device's checksum differs from the data's", afterId, 1},
+        {"swap", CrcSwap(), "verify-mismatch",
+         "block 1 at 0x10000: the device's checksum differs from the data's", afterId, 0},
         {"timeout", TimeoutNth(3), "timeout", "Erase64K at 0x10000: timed out", afterId, 0},
-        {"drop", DropAfter(4), "device-removed", "GetCrc16 at 0x10000 (65536 bytes): device removed", afterId, 0},
+        {"drop", DropAfter(4), "device-removed", "GetCrc16 at 0x10000 (65536 bytes): device removed", afterId,
+         0},
     };
     for (const InternalCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -173,9 +174,11 @@ TEST_F(Reasons, InternalFileChangedAfterItsCheckLeavesThatBlockAsItWas) {
     EXPECT_FALSE(outcome.success);
     EXPECT_EQ(outcome.reason, "file-changed");
     EXPECT_EQ(outcome.detail, "block 2 at 0x20000: the file's data differs from the checked image");
-    EXPECT_THAT(LogsOf("sim0"), ElementsAre("FLASH ID 1640EF", "正在写入数据...", "读取文件失败", "数据写入失败"));
+    EXPECT_THAT(LogsOf("sim0"),
+                ElementsAre("FLASH ID 1640EF", "正在写入数据...", "读取文件失败", "数据写入失败"));
     EXPECT_THAT(notifier_.images("sim0"), ElementsAre(ProgressLoading, ProgressFail));
-    EXPECT_EQ(dev->ReadNor(0x10000, 0x10000), std::vector<uint8_t>(data.begin() + 0x10000, data.begin() + 0x20000));
+    EXPECT_EQ(dev->ReadNor(0x10000, 0x10000),
+              std::vector<uint8_t>(data.begin() + 0x10000, data.begin() + 0x20000));
     EXPECT_EQ(dev->ReadNor(0x20000, 0x20000), std::vector<uint8_t>(0x20000, 0x5A));
     EXPECT_EQ(dev->ReadNor(0, 0x10000), std::vector<uint8_t>(0x10000, 0x5A));
     for (const auto& e : Trace()) EXPECT_LT(e.addr(), 0x20000u) << Brief(e);
@@ -194,7 +197,8 @@ TEST_F(Reasons, InternalFileOfAnotherLengthThanCheckedErasesNothing) {
     EXPECT_EQ(outcome.reason, "file-changed");
     EXPECT_EQ(outcome.detail, "the file holds 5257 bytes, not the checked header and 5000 data bytes");
     EXPECT_THAT(LogsOf("sim0"), ElementsAre("FLASH ID 1640EF", "读取文件失败", "数据写入失败"));
-    EXPECT_THAT(Commands(), ElementsAre(Brief(cmd::InitBlock({9, 0, 0, 0, 0})), Brief(cmd::ReadFlashIdBlock())));
+    EXPECT_THAT(Commands(),
+                ElementsAre(Brief(cmd::InitBlock({9, 0, 0, 0, 0})), Brief(cmd::ReadFlashIdBlock())));
 }
 
 // --- external flash -------------------------------------------------------------------------
@@ -216,22 +220,58 @@ TEST_F(Reasons, ExternalFlash) {
     const std::vector<uint8_t> old(3 * 0x1000, 0x5A);
     const std::string pins = ": no flash answers on the pins PB5, PB6, PB7, PB8";
     const std::vector<ExternalCase> cases = {
-        {"flashid", FailNth(cmd::LoaderReadFlashId, 1), {}, "flash-id-failed",
-         std::string("LoaderReadFlashId") + kRejected, false, 0},
+        {"flashid",
+         FailNth(cmd::LoaderReadFlashId, 1),
+         {},
+         "flash-id-failed",
+         std::string("LoaderReadFlashId") + kRejected,
+         false,
+         0},
         {"idfffffe", {}, 0xFFFFFE, "no-external-flash", "identity 0xFFFFFE" + pins, false, 0},
         {"idffffff", {}, 0xFFFFFF, "no-external-flash", "identity 0xFFFFFF" + pins, false, 0},
         {"id000000", {}, 0x000000, "no-external-flash", "identity 0x0" + pins, false, 0},
-        {"erase", FailNth(cmd::LoaderErase4K, 2), {}, "erase-failed", std::string("LoaderErase4K at 0x1000") + kRejected,
-         true, 1},
-        {"write", FailNth(cmd::LoaderWrite, 2), {}, "write-failed",
-         std::string("LoaderWrite at 0x1000 (4096 bytes)") + kRejected, true, 1},
-        {"tail", FailNth(cmd::LoaderWrite, 3), {}, "write-failed",
-         std::string("LoaderWrite at 0x2000 (1808 bytes)") + kRejected, true, 2},
-        {"crccmd", FailNth(cmd::LoaderGetCrc16, 1), {}, "read-failed",
-         std::string("LoaderGetCrc16 at 0x0 (4096 bytes)") + kRejected, true, 0},
-        {"flip", Flip(2), {}, "verify-mismatch", "block 1 at 0x1000: the device's checksum differs from the data's",
-         true, 1},
-        {"drop", DropAfter(5), {}, "device-removed", "LoaderGetCrc16 at 0x0 (4096 bytes): device removed", true, 0},
+        {"erase",
+         FailNth(cmd::LoaderErase4K, 2),
+         {},
+         "erase-failed",
+         std::string("LoaderErase4K at 0x1000") + kRejected,
+         true,
+         1},
+        {"write",
+         FailNth(cmd::LoaderWrite, 2),
+         {},
+         "write-failed",
+         std::string("LoaderWrite at 0x1000 (4096 bytes)") + kRejected,
+         true,
+         1},
+        {"tail",
+         FailNth(cmd::LoaderWrite, 3),
+         {},
+         "write-failed",
+         std::string("LoaderWrite at 0x2000 (1808 bytes)") + kRejected,
+         true,
+         2},
+        {"crccmd",
+         FailNth(cmd::LoaderGetCrc16, 1),
+         {},
+         "read-failed",
+         std::string("LoaderGetCrc16 at 0x0 (4096 bytes)") + kRejected,
+         true,
+         0},
+        {"flip",
+         Flip(2),
+         {},
+         "verify-mismatch",
+         "block 1 at 0x1000: the device's checksum differs from the data's",
+         true,
+         1},
+        {"drop",
+         DropAfter(5),
+         {},
+         "device-removed",
+         "LoaderGetCrc16 at 0x0 (4096 bytes): device removed",
+         true,
+         0},
     };
     for (const ExternalCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,20 +352,55 @@ TEST_F(Reasons, PcMode) {
     WriteImage(data);
     const std::vector<std::string> writing = {"正在擦除...", "正在写入数据...", "数据写入失败"};
     const std::vector<PcCase> cases = {
-        {"starterase", FailNth(cmd::PcStartErase, 1), "erase-failed", std::string("PcStartErase") + kRejected,
-         {"数据写入失败"}, {100}, 0},
-        {"startwrite", FailNth(cmd::PcStartWrite, 1), "write-failed", std::string("PcStartWrite") + kRejected,
-         {"正在擦除...", "数据写入失败"}, {10, 100}, 0},
-        {"write", FailNth(cmd::LoaderWrite, 2), "write-failed",
-         std::string("LoaderWrite at 0x100 (256 bytes)") + kRejected, writing, {10, 10, 100}, 1},
-        {"tail", FailNth(cmd::LoaderWrite, 4), "write-failed",
-         std::string("LoaderWrite at 0x300 (232 bytes)") + kRejected, writing, {10, 10, 36, 63, 90, 100}, 3},
-        {"crccmd", FailNth(cmd::LoaderGetCrc16, 1), "read-failed",
-         std::string("LoaderGetCrc16 at 0x0 (256 bytes)") + kRejected, writing, {10, 100}, 0},
-        {"flip", Flip(3), "verify-mismatch", "block 2 at 0x200: the device's checksum differs from the data's",
-         writing, {10, 10, 36, 100}, 2},
-        {"drop", DropAfter(3), "device-removed", "LoaderGetCrc16 at 0x0 (256 bytes): device removed", writing,
-         {10, 100}, 0},
+        {"starterase",
+         FailNth(cmd::PcStartErase, 1),
+         "erase-failed",
+         std::string("PcStartErase") + kRejected,
+         {"数据写入失败"},
+         {100},
+         0},
+        {"startwrite",
+         FailNth(cmd::PcStartWrite, 1),
+         "write-failed",
+         std::string("PcStartWrite") + kRejected,
+         {"正在擦除...", "数据写入失败"},
+         {10, 100},
+         0},
+        {"write",
+         FailNth(cmd::LoaderWrite, 2),
+         "write-failed",
+         std::string("LoaderWrite at 0x100 (256 bytes)") + kRejected,
+         writing,
+         {10, 10, 100},
+         1},
+        {"tail",
+         FailNth(cmd::LoaderWrite, 4),
+         "write-failed",
+         std::string("LoaderWrite at 0x300 (232 bytes)") + kRejected,
+         writing,
+         {10, 10, 36, 63, 90, 100},
+         3},
+        {"crccmd",
+         FailNth(cmd::LoaderGetCrc16, 1),
+         "read-failed",
+         std::string("LoaderGetCrc16 at 0x0 (256 bytes)") + kRejected,
+         writing,
+         {10, 100},
+         0},
+        {"flip",
+         Flip(3),
+         "verify-mismatch",
+         "block 2 at 0x200: the device's checksum differs from the data's",
+         writing,
+         {10, 10, 36, 100},
+         2},
+        {"drop",
+         DropAfter(3),
+         "device-removed",
+         "LoaderGetCrc16 at 0x0 (256 bytes): device removed",
+         writing,
+         {10, 100},
+         0},
     };
     for (const PcCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -394,7 +469,8 @@ struct ReadBackCase {
 
 TEST_F(Reasons, ReadBack) {
     const std::vector<ReadBackCase> cases = {
-        {"read", FailNth(cmd::Read, 5), "read-failed", std::string("Read at 0x40000 (65536 bytes)") + kRejected, 4},
+        {"read", FailNth(cmd::Read, 5), "read-failed",
+         std::string("Read at 0x40000 (65536 bytes)") + kRejected, 4},
         // Init's answer is not examined, but when the reads then fail it is the first failure.
         {"init", FailNth(cmd::Init, 1), "init-failed", std::string("Init") + kRejected, 0},
         {"timeout", TimeoutNth(2), "timeout", "Read at 0x0 (65536 bytes): timed out", 0},
@@ -556,7 +632,12 @@ TEST_F(Reasons, HowTheTransferFailedDecidesOverTheStep) {
          "Init: busy"},
         {"host", cmd::WritePage, Result(TransferStatus::HostError), OpenError::None, "write-failed",
          "WritePage at 0x0 (1000 bytes): host adapter error"},
-        {"denied", cmd::Init, {}, OpenError::PermissionDenied, "permission", "Open denied: permission denied"},
+        {"denied",
+         cmd::Init,
+         {},
+         OpenError::PermissionDenied,
+         "permission",
+         "Open denied: permission denied"},
         {"inuse", cmd::Init, {}, OpenError::Busy, "busy", "Open inuse: in use by another program"},
 #ifndef _WIN32
         {"eintr", cmd::Init, Result(TransferStatus::OsError, EINTR), OpenError::None, "interrupted",
