@@ -62,8 +62,8 @@ int Main(int argc, char** argv) {
     // anyway, so its language key counts for them.
     std::vector<std::string> languageArguments{"brevload-cli"};
     if (languageOption->count() > 0) languageArguments.insert(languageArguments.end(), {"--lang", language});
-    const std::filesystem::path settingsFile = options.configFile.empty() ? CurrentProgramFolders().settingsFile
-                                                                          : PathFromUtf8(options.configFile);
+    const std::filesystem::path settingsFile =
+        options.configFile.empty() ? CurrentProgramFolders().settingsFile : PathFromUtf8(options.configFile);
     std::string languageError;
     const std::optional<Language> chosenLanguage = ChooseProcessLanguage(
         languageArguments, chosen->NeedsDevices() ? &settingsFile : nullptr, languageError);
@@ -71,7 +71,8 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "brevload-cli: %s\n", languageError.c_str());
         return ToInt(ExitCode::Usage);
     }
-    if (!InstallLanguage(*chosenLanguage)) std::fprintf(stderr, "brevload-cli: the English texts cannot be loaded\n");
+    if (!InstallLanguage(*chosenLanguage))
+        std::fprintf(stderr, "brevload-cli: the English texts cannot be loaded\n");
 
     const OutputMode mode =
         options.json ? OutputMode::Json : (StdoutIsTerminal() ? OutputMode::Terminal : OutputMode::Plain);

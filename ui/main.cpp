@@ -28,9 +28,9 @@
 #include "app/CAppController.h"
 #include "app/CommandLine.h"
 #include "app/Language.h"
-#include "app/lang/Translation.h"
 #include "app/Console.h"
 #include "app/Station.h"
+#include "app/lang/Translation.h"
 #include "base/Parse.h"
 #include "base/Utf8Path.h"
 #include "ui/CMainWnd.h"
@@ -209,7 +209,8 @@ int main(int argc, char** argv) {
     SimFleet* const fleet = station->fleet();
 
     // Before the skin is loaded: its texts are translated as they are read.
-    const std::optional<Language> language = ChooseProcessLanguage(arguments, &station->folders().settingsFile, error);
+    const std::optional<Language> language =
+        ChooseProcessLanguage(arguments, &station->folders().settingsFile, error);
     if (!language) {
         std::fprintf(stderr, "brevload: %s\n", error.c_str());
         return 1;

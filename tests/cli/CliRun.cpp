@@ -16,7 +16,7 @@ namespace {
 
 // In the child: working directory, environment, then the tool.
 [[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                          const std::string& locale = "zh_CN.UTF-8") {
+                           const std::string& locale = "zh_CN.UTF-8") {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     ::setenv("BREVLOAD_HOME", dir.c_str(), 1);
     ::unsetenv("TERM");

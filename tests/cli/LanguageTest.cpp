@@ -46,7 +46,8 @@ TEST(CliLanguage, ABadImageIsReportedInTheChosenLanguage) {
         auto file = MakeUpdateImage(SomeData(1000, 5));
         file.back() ^= 1;
         WriteBytes(dir / "bad.up", file);
-        if (c.setting != nullptr) std::ofstream(dir / "confile.inf") << "[setting]\nlanguage=" << c.setting << "\n";
+        if (c.setting != nullptr)
+            std::ofstream(dir / "confile.inf") << "[setting]\nlanguage=" << c.setting << "\n";
         std::vector<std::string> args{c.command, "bad.up"};
         if (std::string(c.command) == "download") args.insert(args.end(), {"--simulate", "1"});
         args.insert(args.end(), c.lang.begin(), c.lang.end());

@@ -134,7 +134,6 @@ TEST_F(Translation, ChineseShowsEveryTextAsWrittenAndEnglishHasItsOwn) {
     }
 }
 
-
 class Recorder : public IJobNotifier {
 public:
     void PostProgressPos(const std::string&, int) override {}
@@ -235,7 +234,8 @@ std::vector<std::pair<std::string, std::string>> CatalogSources() {
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement) continue;
         if (xml.name() == u"name") context = xml.readElementText();
-        if (xml.name() == u"source") out.emplace_back(context.toStdString(), xml.readElementText().toStdString());
+        if (xml.name() == u"source")
+            out.emplace_back(context.toStdString(), xml.readElementText().toStdString());
     }
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     return out;

@@ -246,7 +246,8 @@ TEST_F(MainWndTest, TheWindowShowsItsTextsInTheInstalledLanguage) {
         SCOPED_TRACE(english ? "en" : "zh");
         ASSERT_TRUE(InstallLanguage(language));
         open();
-        for (const Text& t : buttons) EXPECT_EQ(button(t.name)->text(), english ? t.english : t.chinese) << t.name;
+        for (const Text& t : buttons)
+            EXPECT_EQ(button(t.name)->text(), english ? t.english : t.chinese) << t.name;
         EXPECT_EQ(button("btnSelectFile")->toolTip(),
                   english ? "Choose the file to download" : "选择一个下载数据源");
         QStringList labels;
@@ -255,10 +256,12 @@ TEST_F(MainWndTest, TheWindowShowsItsTextsInTheInstalledLanguage) {
         EXPECT_FALSE(labels.contains(english ? "文件:" : "File:"));
 
         wnd->AddDeviceItem("sdb");
-        EXPECT_EQ(rowButton("sdb", "btnStartDownload")->toolTip(), english ? "Click to download" : "点击下载");
+        EXPECT_EQ(rowButton("sdb", "btnStartDownload")->toolTip(),
+                  english ? "Click to download" : "点击下载");
         wnd->PostProgressImage("sdb", ProgressFail);
         Pump();
-        EXPECT_EQ(wnd->boxes, (std::vector<Box>{english ? Box{"Download failed", "Notice"} : Box{"下载失败", "提示"}}));
+        EXPECT_EQ(wnd->boxes,
+                  (std::vector<Box>{english ? Box{"Download failed", "Notice"} : Box{"下载失败", "提示"}}));
     }
 }
 
