@@ -115,11 +115,6 @@ struct SimBus::Core {
                 std::lock_guard lock(core->mutex);
                 if (!core->Remove(name, generation)) return;  // unplugged already
             }
-            if (after.count() <= 0) {
-                rebooted->RebootDone();
-                core->Put(name, rebooted, false);
-                return;
-            }
             core->ReturnLater({std::chrono::steady_clock::now() + after, name, std::move(rebooted)});
         });
     }

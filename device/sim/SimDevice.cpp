@@ -248,11 +248,12 @@ public:
     }
 
 private:
-    // The chip resets and starts its firmware; on a bus it leaves and arrives again.
+    // The chip resets and starts its firmware; on a bus, and given a boot time (the programs'
+    // profiles give one; a bare model has none and stays), it leaves and arrives again.
     void Rebooting() {
         ++s_.resets;
         s_.Reset();
-        s_.rebootPending = static_cast<bool>(s_.rebootListener);
+        s_.rebootPending = s_.rebootListener && s_.timing.rebootUs > 0;
     }
 
     void Erased(double unitUs) { us_ += unitUs; }

@@ -2,8 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "app/Station.h"
 #include "device/sim/SimBus.h"
@@ -183,6 +186,31 @@ TEST(StationTest, SimulatedFleetNamesAndPcMode) {
         // A further device takes the first free name of its kind.
         EXPECT_EQ(station->fleet()->AttachAnother(true), "simpc" + std::to_string(c.pc));
         EXPECT_EQ(station->fleet()->AttachAnother(false), "sim" + std::to_string(c.download));
+    }
+}
+
+// After its download the device resets, leaves and arrives again: running PC-mode firmware when
+// the mode file allows PC updates, in download mode otherwise.
+TEST(StationTest, ADownloadedDeviceComesBackAsTheModeFileSays) {
+    for (const int pc : {1, 0}) {
+        SCOPED_TRACE(pc);
+        TempDir tmp;
+        auto station = OpenOrFail(Simulated(1, pc));
+        ASSERT_TRUE(station);
+        const auto& bus = station->fleet()->bus();
+        const uint64_t before = bus->Generation("sim0");
+        ASSERT_TRUE(Download(*station, "sim0", Pattern(5000, 8), tmp / "fw.up"));
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while ((bus->Generation("sim0") == before || bus->Generation("sim0") == 0) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_NE(bus->Generation("sim0"), before);
+        const auto found = station->Scan();
+        const auto it =
+            std::find_if(found.begin(), found.end(), [](const PresentDevice& d) { return d.name == "sim0"; });
+        ASSERT_NE(it, found.end());
+        EXPECT_EQ(IsPcModeProduct(it->productId), pc == 1) << it->productId;
     }
 }
 

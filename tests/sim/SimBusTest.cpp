@@ -156,9 +156,9 @@ TEST(SimBus, AResetDeviceLeavesAndArrivesAgain) {
         bool intoPcMode;
         double rebootUs;
     } cases[] = {
-        {"SystemReset, back at once", false, false, 0},
+        {"SystemReset, back at once", false, false, 1},
         {"SystemReset, back after 50 ms", false, false, 50'000},
-        {"reset program, into PC mode", true, true, 0},
+        {"reset program, into PC mode", true, true, 1},
         {"SystemReset, into PC mode after 30 ms", false, true, 30'000},
     };
     for (const auto& c : cases) {
@@ -209,6 +209,20 @@ TEST(SimBus, AResetDeviceLeavesAndArrivesAgain) {
         EXPECT_EQ(Send(*fresh, MakeCdb(cmd::Init, 9)).ok(), !c.intoPcMode);
         EXPECT_EQ(Send(*fresh, MakeCdb(cmd::PcStartErase)).ok(), c.intoPcMode);
     }
+}
+
+TEST(SimBus, ABareModelWithoutABootTimeStaysOnTheBusThroughAReset) {
+    auto bus = std::make_shared<SimBus>();
+    SimBackend backend(bus);
+    auto dev = std::make_shared<SimDevice>();
+    bus->Attach("sim0", dev);
+    Drain(*bus);
+    auto handle = backend.OpenVolume("sim0", "sim:sim0", nullptr);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(Send(*handle, MakeCdb(cmd::SystemReset)).ok());
+    EXPECT_EQ(dev->resetCount(), 1);
+    EXPECT_TRUE(Send(*handle, MakeCdb(cmd::Init, 9)).ok());
+    EXPECT_TRUE(Drain(*bus).empty());
 }
 
 TEST(SimBus, ADevicePluggedInWhileAResetOneBootsKeepsTheName) {

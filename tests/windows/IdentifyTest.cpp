@@ -178,7 +178,7 @@ TEST(WindowsAdapterLimit, MassDeviceTakesTheLimitFromTheAdapterQuery) {
     FakeWindows fake;
     fake.descriptor = Descriptor(kUsb, 40, "BRVNTIS", 60, "DEVICE");
     fake.adapter = test::AdapterDescriptor(0x1E000, 0xFFFFFFFF);
-    MassDevice dev(MakeWindowsBackend(fake.System()), "\\.\E:", "E", {"BRVNTIS"}, {"DEVICE"});
+    MassDevice dev(MakeWindowsBackend(fake.System()), "\\\\.\\E:", "E", {"BRVNTIS"}, {"DEVICE"});
     ASSERT_EQ(dev.Open(), 1);
     EXPECT_EQ(fake.adapterQueries, 1);
     EXPECT_EQ(dev.maxTransfer(), 0x1E000u);
@@ -188,7 +188,7 @@ TEST(WindowsAdapterLimit, MassDeviceTakesTheLimitFromTheAdapterQuery) {
     // An adapter that does not answer leaves the limit unknown: nothing is split.
     FakeWindows silent;
     silent.descriptor = fake.descriptor;
-    MassDevice other(MakeWindowsBackend(silent.System()), "\\.\E:", "E", {"BRVNTIS"}, {"DEVICE"});
+    MassDevice other(MakeWindowsBackend(silent.System()), "\\\\.\\E:", "E", {"BRVNTIS"}, {"DEVICE"});
     ASSERT_EQ(other.Open(), 1);
     EXPECT_EQ(silent.adapterQueries, 1);
     EXPECT_EQ(other.maxTransfer(), 0u);
