@@ -32,7 +32,7 @@ struct CommonOptions {
     std::string simProfile = "zero";
     double simTimeScale = 1.0;
     std::vector<std::string> simFaults;
-    int simAttachAfterMs = -1;  // -1: attached at start
+    int simAttachAfterMs = -1;             // -1: attached at start
     uint32_t simMaxTransfer = 120 * 1024;  // bytes per request on a simulated device's path
 
     // Output.

@@ -139,7 +139,8 @@ bool MassDevice::transferSplit(const uint8_t* cdb, DataDirection dir, uint8_t* d
         const uint32_t n = std::min(piece, length - done);
         PutLe32(&block[2], n);
         PutLe32(&block[6], addr + done);
-        lastTransfer_ = CheckedResult(handle_->Execute(block.data(), dir, data + done, n, kPassThroughTimeoutMs));
+        lastTransfer_ =
+            CheckedResult(handle_->Execute(block.data(), dir, data + done, n, kPassThroughTimeoutMs));
         if (!lastTransfer_.ok()) {
             // The whole transfer's count: every later piece is not moved either.
             lastTransfer_.residual += length - done - n;

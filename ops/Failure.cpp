@@ -189,7 +189,9 @@ void SetCommandFailure(JobOutcome& outcome, const MassDevice& device, const char
     const char* why = TransferReason(result);
     if (why == nullptr) why = StepOf(cdb[1]).reason;
     if (why == nullptr) why = stepReason;
-    SetFailure(outcome, why, DescribeCommand(cdb, result));
+    std::string detail = DescribeCommand(cdb, result);
+    if (!device.lastTransferNote().empty()) detail += " (" + device.lastTransferNote() + ")";
+    SetFailure(outcome, why, detail);
 }
 
 void SetDeviceFailure(JobOutcome& outcome, const MassDevice& device, const char* stepReason, int64_t block) {

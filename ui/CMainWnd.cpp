@@ -1,6 +1,5 @@
 #include "ui/CMainWnd.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>

@@ -27,8 +27,8 @@
 
 #include "app/CAppController.h"
 #include "app/CommandLine.h"
-#include "app/Language.h"
 #include "app/Console.h"
+#include "app/Language.h"
 #include "app/Station.h"
 #include "app/lang/Translation.h"
 #include "base/Parse.h"

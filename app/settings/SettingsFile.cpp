@@ -63,8 +63,8 @@ void LoadSettings(const std::filesystem::path& file, SharedSettings& shared, Win
     window = LoadWindowSettings(*store);
 }
 
-bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared, const WindowSettings& window,
-                  std::string* error) {
+bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared,
+                  const WindowSettings& window, std::string* error) {
     const auto store = OpenSettingsStore(file);
     bool stored = StoreSharedSettings(*store, shared);
     stored &= StoreWindowSettings(*store, window);

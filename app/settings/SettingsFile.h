@@ -36,8 +36,8 @@ bool StoreWindowSettings(ISettingsStore& store, const WindowSettings& window);
 // replaces the file in one step. False when any value or the file could not be written, with
 // the system's reason in `error`.
 void LoadSettings(const std::filesystem::path& file, SharedSettings& shared, WindowSettings& window);
-bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared, const WindowSettings& window,
-                  std::string* error = nullptr);
+bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared,
+                  const WindowSettings& window, std::string* error = nullptr);
 
 // "pc_update_support" of section "MODE"; 0 when the file, section or key is missing.
 int ReadPcUpdateSupport(const std::filesystem::path& modeFile);

@@ -134,8 +134,9 @@ struct SimBus::Core {
                 wake.wait(lock);
                 continue;
             }
-            const auto next = std::min_element(returns.begin(), returns.end(),
-                                               [](const Return& a, const Return& b) { return a.due < b.due; });
+            const auto next =
+                std::min_element(returns.begin(), returns.end(),
+                                 [](const Return& a, const Return& b) { return a.due < b.due; });
             if (std::chrono::steady_clock::now() < next->due) {
                 wake.wait_until(lock, next->due);
                 continue;

@@ -138,9 +138,8 @@ TEST(CliDownload, WritesEveryDeviceAndTracesEachTransfer) {
 }
 
 TEST(CliDownload, AFaultOnOneDeviceFailsOnlyThatDevice) {
-    for (const char* fault :
-         {"sim1:fail:0x82:3", "sim1:crc-swap", "sim1:flip:2", "sim1:drop:8", "sim1:timeout:5", "sim1:fail:0",
-          "sim1:short:0x82:1"}) {
+    for (const char* fault : {"sim1:fail:0x82:3", "sim1:crc-swap", "sim1:flip:2", "sim1:drop:8",
+                              "sim1:timeout:5", "sim1:fail:0", "sim1:short:0x82:1"}) {
         SCOPED_TRACE(fault);
         CliFolder dir;
         const Image img = MakeImageIn(dir);

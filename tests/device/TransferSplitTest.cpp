@@ -91,7 +91,11 @@ TEST(TransferSplit, AddressedCommandsGoOutAsConsecutivePiecesThatFit) {
         std::vector<Piece> pieces;
     };
     const Case cases[] = {
-        {"read of 512 KiB, 64 KiB per request", 0x10000, cmd::Read, 0x80000, 0,
+        {"read of 512 KiB, 64 KiB per request",
+         0x10000,
+         cmd::Read,
+         0x80000,
+         0,
          {{0x10000, 0},
           {0x10000, 0x10000},
           {0x10000, 0x20000},
@@ -100,13 +104,26 @@ TEST(TransferSplit, AddressedCommandsGoOutAsConsecutivePiecesThatFit) {
           {0x10000, 0x50000},
           {0x10000, 0x60000},
           {0x10000, 0x70000}}},
-        {"fast read, a short last piece", 122880, cmd::FastRead, 300000, 0x1000,
+        {"fast read, a short last piece",
+         122880,
+         cmd::FastRead,
+         300000,
+         0x1000,
          {{122880, 0x1000}, {122880, 0x1000 + 122880}, {54240, 0x1000 + 245760}}},
-        {"page write", 122880, cmd::WritePage, 200000, 0x20000, {{122880, 0x20000}, {77120, 0x20000 + 122880}}},
+        {"page write",
+         122880,
+         cmd::WritePage,
+         200000,
+         0x20000,
+         {{122880, 0x20000}, {77120, 0x20000 + 122880}}},
         {"byte write", 0x10000, cmd::WriteByte, 0x10001, 0, {{0x10000, 0}, {1, 0x10000}}},
         {"RAM write", 0x8000, cmd::WriteRam, 0x9000, 0x808000, {{0x8000, 0x808000}, {0x1000, 0x810000}}},
         {"external write", 0x8000, cmd::LoaderWrite, 0x9000, 0, {{0x8000, 0}, {0x1000, 0x8000}}},
-        {"a limit off the sector size: whole sectors", 1000, cmd::Read, 1500, 0,
+        {"a limit off the sector size: whole sectors",
+         1000,
+         cmd::Read,
+         1500,
+         0,
          {{512, 0}, {512, 512}, {476, 1024}}},
         {"64 KiB fits 120 KiB: one request", 122880, cmd::WritePage, 0x10000, 0x30000, {{0x10000, 0x30000}}},
     };
@@ -132,7 +149,8 @@ TEST(TransferSplit, AddressedCommandsGoOutAsConsecutivePiecesThatFit) {
         }
         if (c.addr == memAt) {
             // The bytes landed where one request would have put them.
-            const std::vector<uint8_t> at(rig.path.mem.begin() + memAt, rig.path.mem.begin() + memAt + c.length);
+            const std::vector<uint8_t> at(rig.path.mem.begin() + memAt,
+                                          rig.path.mem.begin() + memAt + c.length);
             EXPECT_EQ(buffer, at);
         }
     }
@@ -157,8 +175,9 @@ TEST(TransferSplit, ACommandThatCannotBeSplitAndDoesNotFitFailsUnsentNamingTheLi
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const bool ok = c.dir == DataDirection::In ? rig.dev.TransferIn(c.block.data(), 200000, buffer.data())
-                                                   : rig.dev.TransferOut(c.block.data(), 200000, buffer.data());
+        const bool ok = c.dir == DataDirection::In
+                            ? rig.dev.TransferIn(c.block.data(), 200000, buffer.data())
+                            : rig.dev.TransferOut(c.block.data(), 200000, buffer.data());
         EXPECT_FALSE(ok);
         EXPECT_EQ(rig.dev.lastTransfer().status, TransferStatus::OsError);
         EXPECT_EQ(rig.dev.lastTransfer().osError, EINVAL);

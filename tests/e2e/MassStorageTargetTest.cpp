@@ -247,7 +247,8 @@ TEST_F(ShortInTest, OnlyLongerDataInOfTheChosenSubCommandEndsShort) {
     std::vector<uint8_t> written(4096);
     for (std::size_t i = 0; i < written.size(); ++i) written[i] = uint8_t(i * 13 + 1);
     auto copy = written;
-    ASSERT_EQ(Run(cmd::WritePageBlock(4096, 0), DataDirection::Out, copy).dataBytes, 4096u) << "data-out is whole";
+    ASSERT_EQ(Run(cmd::WritePageBlock(4096, 0), DataDirection::Out, copy).dataBytes, 4096u)
+        << "data-out is whole";
 
     const struct {
         const char* what;

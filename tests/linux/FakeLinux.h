@@ -172,7 +172,7 @@ struct FakeCalls {
     int openErrno = 0;
     ScriptedAnswer answer;
     int nextFd = 40;
-    std::optional<int> sgMaxBytes;  // BLKSECTGET's answer on the sg node; unset: the ioctl fails
+    std::optional<int> sgMaxBytes;     // BLKSECTGET's answer on the sg node; unset: the ioctl fails
     std::optional<uint32_t> outMoved;  // data-out: bytes the adapter took (unset: all of them)
 
     void Install(LinuxSystem& sys) {

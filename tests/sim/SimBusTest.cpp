@@ -180,9 +180,10 @@ TEST(SimBus, AResetDeviceLeavesAndArrivesAgain) {
             auto program = StandInResetProgram();
             program.erase(program.begin(), program.begin() + 256);  // the host skips the header
             const auto load = MakeCdb(cmd::WriteRam, uint32_t(program.size()), cmd::kResetProgramLoadAddr);
-            ASSERT_TRUE(handle->Execute(load.data(), DataDirection::Out, program.data(), uint32_t(program.size()),
-                                        1000)
-                            .ok());
+            ASSERT_TRUE(
+                handle
+                    ->Execute(load.data(), DataDirection::Out, program.data(), uint32_t(program.size()), 1000)
+                    .ok());
             EXPECT_TRUE(Send(*handle, MakeCdb(cmd::Execute, 0, cmd::kResetProgramExecAddr)).ok());
         } else {
             EXPECT_TRUE(Send(*handle, MakeCdb(cmd::SystemReset)).ok());  // answered before it goes

@@ -504,31 +504,33 @@ TEST_F(MainWndTest, NothingIsCutWithEveryOptionalRowShown) {
     ASSERT_TRUE(shown("vlTestZone"));
     const QRect inside = wnd->rect();
     const auto expectInside = [&](const char* when) {
-    for (const QWidget* w : wnd->findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(wnd.get()) || w->parentWidget() == wnd->deviceZone()) continue;
-        if (!qobject_cast<const QLabel*>(w) && !qobject_cast<const QPlainTextEdit*>(w) &&
-            !qobject_cast<const SkinButton*>(w))
-            continue;
-        const QRect r(w->mapTo(wnd.get(), QPoint(0, 0)), w->size());
-        EXPECT_TRUE(inside.contains(r)) << when << ": " << w->objectName().toStdString() << " "
-                                        << w->property("text").toString().toStdString();
-        // A label's text fits its box: on its lines when it wraps, on one line otherwise.
-        if (const auto* label = qobject_cast<const QLabel*>(w)) {
-            if (label->wordWrap()) {
-                EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
-            } else {
-                EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+        for (const QWidget* w : wnd->findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(wnd.get()) || w->parentWidget() == wnd->deviceZone()) continue;
+            if (!qobject_cast<const QLabel*>(w) && !qobject_cast<const QPlainTextEdit*>(w) &&
+                !qobject_cast<const SkinButton*>(w))
+                continue;
+            const QRect r(w->mapTo(wnd.get(), QPoint(0, 0)), w->size());
+            EXPECT_TRUE(inside.contains(r)) << when << ": " << w->objectName().toStdString() << " "
+                                            << w->property("text").toString().toStdString();
+            // A label's text fits its box: on its lines when it wraps, on one line otherwise.
+            if (const auto* label = qobject_cast<const QLabel*>(w)) {
+                if (label->wordWrap()) {
+                    EXPECT_LE(label->heightForWidth(label->width()), label->height())
+                        << label->text().toStdString();
+                } else {
+                    EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+                }
             }
         }
-    }
     };
     expectInside("as built");
     // Help lines of translation length.
     int helpLines = 0;
     for (QLabel* label : wnd->findChildren<QLabel*>()) {
         if (label->text().startsWith(QString::fromUtf8("1、"))) {
-            label->setText("1. Click the button of a device in the device area to download to it  "
-                           "2. Rest the mouse on a control to see its help");
+            label->setText(
+                "1. Click the button of a device in the device area to download to it  "
+                "2. Rest the mouse on a control to see its help");
             ++helpLines;
         }
     }

@@ -67,7 +67,8 @@ Exit Wait(pid_t pid, std::chrono::seconds limit) {
 }
 
 // Runs the program to its end with standard output captured.
-std::pair<Exit, std::string> RunToEnd(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+std::pair<Exit, std::string> RunToEnd(const std::filesystem::path& dir,
+                                      const std::vector<std::string>& args) {
     const auto outFile = dir / "stdout.txt";
     const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const pid_t pid = Start(dir, args, out, {});
@@ -82,9 +83,9 @@ TEST(WindowProcessTest, HelpAndVersionPrintAndExitWithoutAWindow) {
     const auto [help, usage] = RunToEnd(dir.path(), {"--help"});
     EXPECT_TRUE(help.exited);
     EXPECT_EQ(help.code, 0);
-    for (const char* option : {"-a ", "-cr ", "-df ", "-fFILE ", "--simulate N", "--simulate-pc N", "--download-all",
-                               "--screenshot FILE", "--screenshot-after MS", "--test-zone", "--sim-dir DIR",
-                               "--help", "--version"})
+    for (const char* option : {"-a ", "-cr ", "-df ", "-fFILE ", "--simulate N", "--simulate-pc N",
+                               "--download-all", "--screenshot FILE", "--screenshot-after MS", "--test-zone",
+                               "--sim-dir DIR", "--help", "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 
     // Also among other arguments, and before a bad one is looked at.
@@ -106,11 +107,10 @@ TEST(WindowProcessTest, ConsoleThatGoesAwayDoesNotStopTheDownloads) {
     // Close-on-exec: the program must not hold the read end itself.
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    const pid_t pid =
-        Start(dir.path(),
-              {"-a", "-f" + image.string(), "--simulate", "2", "--sim-dir", flash.string(), "--screenshot",
-               (dir / "shot.png").string(), "--screenshot-after", "8000"},
-              fds[1], {{"QT_QPA_PLATFORM", "offscreen"}});
+    const pid_t pid = Start(dir.path(),
+                            {"-a", "-f" + image.string(), "--simulate", "2", "--sim-dir", flash.string(),
+                             "--screenshot", (dir / "shot.png").string(), "--screenshot-after", "8000"},
+                            fds[1], {{"QT_QPA_PLATFORM", "offscreen"}});
     ::close(fds[1]);
     ::close(fds[0]);  // nobody reads the console
     const Exit e = Wait(pid, std::chrono::seconds(60));
@@ -121,8 +121,9 @@ TEST(WindowProcessTest, ConsoleThatGoesAwayDoesNotStopTheDownloads) {
     for (const char* name : {"sim0", "sim1"}) {
         const std::string written = test::ReadText(flash / (std::string(name) + ".flash"));
         ASSERT_GE(written.size(), data.size()) << name;
-        EXPECT_EQ(std::vector<uint8_t>(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(data.size())),
-                  data)
+        EXPECT_EQ(
+            std::vector<uint8_t>(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(data.size())),
+            data)
             << name;
     }
 }

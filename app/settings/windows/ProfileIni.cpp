@@ -113,7 +113,8 @@ private:
 
     bool writeInPlace(const std::wstring& target) {
         for (const auto& w : pending_) {
-            if (!WritePrivateProfileStringW(w.section.c_str(), w.key.c_str(), w.value.c_str(), target.c_str())) {
+            if (!WritePrivateProfileStringW(w.section.c_str(), w.key.c_str(), w.value.c_str(),
+                                            target.c_str())) {
                 return fail(GetLastError());
             }
         }
