@@ -104,13 +104,16 @@ TEST(WindowProcessTest, ConsoleThatGoesAwayDoesNotStopTheDownloads) {
     ASSERT_TRUE(WriteUpdateImage(image, data));
     const auto flash = dir / "flash";
 
+    // A simulated chip resets after its download and comes back; with a PC-mode device in the
+    // run the mode file allows PC updates, so it comes back in PC mode and is downloaded once.
     // Close-on-exec: the program must not hold the read end itself.
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    const pid_t pid = Start(dir.path(),
-                            {"-a", "-f" + image.string(), "--simulate", "2", "--sim-dir", flash.string(),
-                             "--screenshot", (dir / "shot.png").string(), "--screenshot-after", "8000"},
-                            fds[1], {{"QT_QPA_PLATFORM", "offscreen"}});
+    const pid_t pid =
+        Start(dir.path(),
+              {"-a", "-f" + image.string(), "--simulate", "2", "--simulate-pc", "1", "--sim-dir",
+               flash.string(), "--screenshot", (dir / "shot.png").string(), "--screenshot-after", "8000"},
+              fds[1], {{"QT_QPA_PLATFORM", "offscreen"}});
     ::close(fds[1]);
     ::close(fds[0]);  // nobody reads the console
     const Exit e = Wait(pid, std::chrono::seconds(60));
