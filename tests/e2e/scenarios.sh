@@ -317,7 +317,7 @@ lookalike() {
         [ -n "$m" ] || break
         rm -f $T/msc.trace $T/msc-read.bin
         t0=$(now_ms)
-        brevload-cli --trace $T/msc.trace $op --device "$m" >$T/msc.out 2>&1 &
+        brevload-cli -v --trace $T/msc.trace $op --device "$m" >$T/msc.out 2>&1 &
         wait_for $! 30
         ms=$(($(now_ms) - t0))
         echo "$sc: brevload-cli $op: status $status in $ms ms"
