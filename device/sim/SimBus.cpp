@@ -137,8 +137,10 @@ struct SimBus::Core {
             const auto next =
                 std::min_element(returns.begin(), returns.end(),
                                  [](const Return& a, const Return& b) { return a.due < b.due; });
-            if (std::chrono::steady_clock::now() < next->due) {
-                wake.wait_until(lock, next->due);
+            // A copy: the wait lets go of the lock, and a new return may move the vector's elements.
+            const auto dueAt = next->due;
+            if (std::chrono::steady_clock::now() < dueAt) {
+                wake.wait_until(lock, dueAt);
                 continue;
             }
             Return due = std::move(*next);
