@@ -58,43 +58,26 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
     report.log(text::FillText(text::kFlashId, *outcome.flashId));
     report.progress(10);
 
-    auto fileFailure = [&](const char* why, const std::string& detail) {
-        SetFailure(outcome, why, detail);
-        report.log(text::kFileReadFailed);
-        return false;
-    };
-    // A file whose length changed since its check is not the file that was checked.
+    const std::optional<uint32_t> checkedLength = CheckedDataLength(job, file, report, outcome);
+    if (!checkedLength) return false;
+    const uint32_t dataLength = *checkedLength;
     const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
     const BlockCrcTable* checked = job.blockCrcs.get();
-    if (checked != nullptr &&
-        (job.dataOffset < 0 || file.length() < offset || file.length() - offset != checked->dataLength())) {
-        return fileFailure(reason::kFileChanged, "the file holds " + std::to_string(file.length()) +
-                                                     " bytes, not the checked header and " +
-                                                     std::to_string(checked->dataLength()) + " data bytes");
-    }
-    // A file that ends at or before its data offset has nothing sound to write; more than 4 GiB
-    // does not fit the device's addresses.
-    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
-        return fileFailure(reason::kFileUnreadable,
-                           "the file holds " + std::to_string(file.length()) + " bytes: no data after its " +
-                               std::to_string(offset) + "-byte header, or more than 4 GiB");
-    }
-    const auto dataLength = static_cast<uint32_t>(file.length() - offset);
-
     std::vector<uint8_t> buffer(kLargestSingleBlock);
     auto writeBlock = [&](uint32_t addr, uint32_t length) {
         const int64_t block = addr / blockSize;
         if (!file.ReadAt(offset + addr, buffer.data(), length)) {
-            return fileFailure(checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
+            return FileFailure(outcome, report,
+                               checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
                                "block " + std::to_string(block) + ": the file ended before its " +
                                    std::to_string(length) + " bytes");
         }
         // Compared before the erase: a block whose data is not what was checked keeps its old contents.
         const auto expected = checked != nullptr ? checked->BlockCrc(addr, length) : std::nullopt;
         if (expected && Crc16Ccitt(buffer.data(), length) != *expected) {
-            return fileFailure(reason::kFileChanged, "block " + std::to_string(block) + " at " +
-                                                         HexText(addr) +
-                                                         ": the file's data differs from the checked image");
+            return FileFailure(outcome, report, reason::kFileChanged,
+                               "block " + std::to_string(block) + " at " + HexText(addr) +
+                                   ": the file's data differs from the checked image");
         }
         if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit, expected)) {
             SetDeviceFailure(outcome, device, reason::kWriteFailed, block);
@@ -153,6 +136,37 @@ JobOutcome RunInternalFlashPath(const JobEnvironment& env, const DownloadJob& jo
 }
 
 }  // namespace
+
+bool FileFailure(JobOutcome& outcome, const JobReport& report, const char* why, const std::string& detail) {
+    SetFailure(outcome, why, detail);
+    report.log(text::kFileReadFailed);
+    return false;
+}
+
+std::optional<uint32_t> CheckedDataLength(const DownloadJob& job, const JobFile& file,
+                                          const JobReport& report, JobOutcome& outcome) {
+    auto fileFailure = [&](const char* why, const std::string& detail) -> std::optional<uint32_t> {
+        FileFailure(outcome, report, why, detail);
+        return std::nullopt;
+    };
+    // A file whose length changed since its check is not the file that was checked.
+    const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
+    const BlockCrcTable* checked = job.blockCrcs.get();
+    if (checked != nullptr &&
+        (job.dataOffset < 0 || file.length() < offset || file.length() - offset != checked->dataLength())) {
+        return fileFailure(reason::kFileChanged, "the file holds " + std::to_string(file.length()) +
+                                                     " bytes, not the checked header and " +
+                                                     std::to_string(checked->dataLength()) + " data bytes");
+    }
+    // A file that ends at or before its data offset has nothing sound to write; more than 4 GiB
+    // does not fit the device's addresses.
+    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
+        return fileFailure(reason::kFileUnreadable,
+                           "the file holds " + std::to_string(file.length()) + " bytes: no data after its " +
+                               std::to_string(offset) + "-byte header, or more than 4 GiB");
+    }
+    return static_cast<uint32_t>(file.length() - offset);
+}
 
 uint8_t JobClkDiv(const JobEnvironment& env) {
     return cmd::EffectiveClkDiv(env.settings != nullptr ? env.settings->busClkDiv.load() : 0);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/CommandSet.h"
@@ -37,6 +38,16 @@ uint8_t JobClkDiv(const JobEnvironment& env);
 
 // A download job's whole run, dispatched by its options; the caller reports JobFinished.
 JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job);
+
+class JobFile;
+class JobReport;
+// A job failed on its file: the reason kept, "读取文件失败" logged; false.
+bool FileFailure(JobOutcome& outcome, const JobReport& report, const char* why, const std::string& detail);
+// The length of the data after the job's header when the file is still the one its check saw
+// (and fits the device's addresses); otherwise the failure is recorded, "读取文件失败" logged and
+// nothing returned.
+std::optional<uint32_t> CheckedDataLength(const DownloadJob& job, const JobFile& file,
+                                          const JobReport& report, JobOutcome& outcome);
 
 // Loads the SPI loader (env.deviceProgramsDir/spi.bin) with the pin block patched in and starts it.
 // Reports nothing: the caller relies on its next command failing when the loader does not run.

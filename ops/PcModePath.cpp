@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -26,27 +27,12 @@ bool WritePcMode(const JobEnvironment& env, const DownloadJob& job, JobFile& fil
         SetOpenFailure(outcome, device);
         return false;
     }
-    auto fileFailure = [&](const char* why, const std::string& detail) {
-        SetFailure(outcome, why, detail);
-        report.log(text::kFileReadFailed);
-        return false;
-    };
     // Checked before the device starts erasing: a file that is not the checked one costs nothing.
+    const std::optional<uint32_t> checkedLength = CheckedDataLength(job, file, report, outcome);
+    if (!checkedLength) return false;
+    const uint32_t length = *checkedLength;
     const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
     const BlockCrcTable* checked = job.blockCrcs.get();
-    if (checked != nullptr &&
-        (job.dataOffset < 0 || file.length() < offset || file.length() - offset != checked->dataLength())) {
-        return fileFailure(reason::kFileChanged, "the file holds " + std::to_string(file.length()) +
-                                                     " bytes, not the checked header and " +
-                                                     std::to_string(checked->dataLength()) + " data bytes");
-    }
-    if (job.dataOffset < 0 || file.length() <= offset || file.length() - offset > UINT32_MAX) {
-        return fileFailure(reason::kFileUnreadable,
-                           "the file holds " + std::to_string(file.length()) + " bytes: no data after its " +
-                               std::to_string(offset) + "-byte header, or more than 4 GiB");
-    }
-    const auto length = static_cast<uint32_t>(file.length() - offset);
-
     if (!device.TransferOut(cmd::PcStartEraseBlock().data(), 0, nullptr)) {
         SetDeviceFailure(outcome, device, reason::kEraseFailed);
         return false;
@@ -79,13 +65,13 @@ bool WritePcMode(const JobEnvironment& env, const DownloadJob& job, JobFile& fil
         if (at != dataAt) {
             const uint32_t n = std::min<uint32_t>(unit, length - at);
             if (!file.ReadAt(offset + at, data.data(), n)) {
-                return fileFailure(
-                    checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
+                return FileFailure(
+                    outcome, report, checked != nullptr ? reason::kFileChanged : reason::kFileUnreadable,
                     "at " + HexText(at) + ": the file ended before its " + std::to_string(n) + " bytes");
             }
             const auto expected = checked != nullptr ? checked->BlockCrc(at, n) : std::nullopt;
             if (checked != nullptr && (!expected || Crc16Ccitt(data.data(), n) != *expected)) {
-                return fileFailure(reason::kFileChanged,
+                return FileFailure(outcome, report, reason::kFileChanged,
                                    "page " + std::to_string(addr / kPageSize) + " at " + HexText(addr) +
                                        ": the file's data differs from the checked image");
             }
