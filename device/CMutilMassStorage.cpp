@@ -18,7 +18,8 @@ int CMutilMassStorage::Scan() {
     for (const VolumeRef& volume : backend_->ListVolumes()) {
         MassDevice device(backend_, volume.path, volume.name, vendorPatterns_, productPatterns_);
         if (device.Open() == 1) {
-            devices_.push_back(PresentDevice{volume.name, volume.path, device.GetProductId()});
+            devices_.push_back(
+                PresentDevice{volume.name, volume.path, device.GetProductId(), device.location()});
             device.Close();
         } else if (std::string problem = device.permissionProblem(); !problem.empty()) {
             permissionProblems_.push_back(std::move(problem));

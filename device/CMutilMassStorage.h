@@ -11,9 +11,10 @@
 namespace brev {
 
 struct PresentDevice {
-    std::string name;        // the device's identity: row name, job argument, notification target
-    std::string devicePath;  // what opens it
-    std::string productId;   // as identified when found (tells PC-mode devices apart)
+    std::string name;         // the device's identity: row name, job argument, notification target
+    std::string devicePath;   // what opens it
+    std::string productId;    // as identified when found (tells PC-mode devices apart)
+    DeviceLocation location;  // port path, serial and nodes as found
 };
 
 // The device called `name` in `devices`, or null.

@@ -57,6 +57,7 @@ int MassDevice::Open() {
     if (!handle->Identify(id) || id.bus != BusType::Usb) return 0;  // the handle closes here
     vendorId_ = id.vendor;
     productId_ = id.product;
+    location_ = id.location;
     if (productId_.empty() || vendorId_.empty()) return 0;
     if (!MatchesPatterns(vendorId_, productId_, vendorPatterns_, productPatterns_)) return 0;
 

@@ -40,6 +40,8 @@ public:
 
     std::string GetProductId() const { return productId_; }
     std::string GetVendorId() const { return vendorId_; }
+    // Where the device was found by the last successful Open().
+    const DeviceLocation& location() const { return location_; }
     const std::string& name() const { return name_; }
     const std::string& devicePath() const { return devicePath_; }
     bool isOpen() const { return opened_.load(); }
@@ -70,6 +72,7 @@ private:
     std::string name_;
     std::string vendorId_;
     std::string productId_;
+    DeviceLocation location_;
     PatternList vendorPatterns_;
     PatternList productPatterns_;
     std::unique_ptr<IPassThroughHandle> handle_;

@@ -19,11 +19,20 @@ enum class DriveType { Unknown, Removable, Fixed, CdRom, Remote, NoRootDir };
 enum class BusType { Unknown, Usb, Other };
 enum class DataDirection { None, In, Out };
 
+// Where a device sits and what the system calls it now; empty where unknown.
+struct DeviceLocation {
+    std::string portPath;   // USB port path, stable across plugs ("1-2.3"; Windows: the location path)
+    std::string serial;     // USB serial number
+    std::string sgNode;     // "/dev/sg2"
+    std::string blockNode;  // "/dev/sdb"; Windows: the drive letter ("E:")
+};
+
 // What the storage stack reports for a volume. Strings are not trimmed.
 struct VolumeIdentity {
     BusType bus = BusType::Unknown;
     std::string vendor;
     std::string product;
+    DeviceLocation location;
 };
 
 // A volume the backend can see: `name` is the device's identity everywhere
