@@ -15,6 +15,7 @@ struct PresentDevice {
     std::string devicePath;   // what opens it
     std::string productId;    // as identified when found (tells PC-mode devices apart)
     DeviceLocation location;  // port path, serial and nodes as found
+    std::string slot;         // the fixture's label for its port; empty when unmapped
 };
 
 // The device called `name` in `devices`, or null.

@@ -4,12 +4,16 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <string_view>
 #include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+
+#include "base/Parse.h"
 
 namespace brev::sim {
 
@@ -188,6 +192,19 @@ std::shared_ptr<SimDevice> SimBus::Find(const std::string& name, uint64_t* gener
     return found ? it->second.device : nullptr;
 }
 
+DeviceLocation SimBus::LocationFor(const std::string& name) {
+    const bool pc = name.starts_with("simpc");
+    const std::string_view digits = std::string_view(name).substr(pc ? 5 : 3);
+    const auto index = ParseInteger<int>(digits);
+    if (!name.starts_with("sim") || !index || *index < 0 || *index > 9999) return {};
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%04d", *index);
+    DeviceLocation location;
+    location.portPath = "0-" + std::to_string(*index + (pc ? 101 : 1));
+    location.serial = (pc ? "BRVSIMPC" : "BRVSIM") + std::string(serial);
+    return location;
+}
+
 std::vector<std::string> SimBus::Names() const {
     std::lock_guard lock(core_->mutex);
     std::vector<std::string> names;
@@ -229,6 +246,7 @@ public:
     bool Identify(VolumeIdentity& out) override {
         if (!attached()) return false;
         out = device_->identity();
+        out.location = SimBus::LocationFor(name_);
         return true;
     }
 

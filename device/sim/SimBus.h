@@ -39,6 +39,10 @@ public:
     std::vector<DeviceEvent> ReadEvents() override;
 
     static std::string PathFor(const std::string& name) { return "sim:" + name; }
+    // Where a simulated device sits, fixed by its name: simN at port 0-(N+1) with serial
+    // BRVSIM + N in four digits, simpcN at 0-(101+N) with BRVSIMPC + four digits. Bus 0 exists on
+    // no real machine. Empty for other names.
+    static DeviceLocation LocationFor(const std::string& name);
 
     struct Core;
 
