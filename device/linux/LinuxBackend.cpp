@@ -1,6 +1,7 @@
 #include "device/linux/LinuxBackend.h"
 
 #include <fcntl.h>
+#include <libudev.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -60,8 +61,13 @@ uint32_t PathLimit(const LinuxSystem& sys, const std::string& blockDir, int fd) 
 
 class LinuxHandle : public IPassThroughHandle {
 public:
-    LinuxHandle(LinuxSystem sys, int fd, std::string deviceDir, std::string blockDir)
-        : sys_(std::move(sys)), fd_(fd), deviceDir_(std::move(deviceDir)), blockDir_(std::move(blockDir)) {}
+    LinuxHandle(LinuxSystem sys, int fd, std::string deviceDir, std::string name, std::string sg)
+        : sys_(std::move(sys)),
+          fd_(fd),
+          deviceDir_(std::move(deviceDir)),
+          blockDir_(BlockDir(sys_, name)),
+          name_(std::move(name)),
+          sg_(std::move(sg)) {}
     ~LinuxHandle() override { sys_.close(fd_); }
     LinuxHandle(const LinuxHandle&) = delete;
     LinuxHandle& operator=(const LinuxHandle&) = delete;
@@ -72,9 +78,18 @@ public:
         auto vendor = sysfs::ReadAttribute(deviceDir_ + "/vendor");
         auto product = sysfs::ReadAttribute(deviceDir_ + "/model");
         if (!vendor || !product) return false;
-        out.bus = sysfs::IsBelowUsbDevice(sys_.sysRoot, deviceDir_) ? BusType::Usb : BusType::Other;
+        const std::optional<UsbParent> usb =
+            sys_.usbParent ? sys_.usbParent(deviceDir_, name_) : std::nullopt;
+        out.bus = usb ? BusType::Usb : BusType::Other;
         out.vendor = std::move(*vendor);
         out.product = std::move(*product);
+        out.location = {};
+        if (usb) {
+            out.location.portPath = usb->portPath;
+            out.location.serial = usb->serial;
+        }
+        out.location.sgNode = sys_.devRoot + "/" + sg_;
+        out.location.blockNode = sys_.devRoot + "/" + name_;
         return true;
     }
 
@@ -105,6 +120,8 @@ private:
     int fd_;
     std::string deviceDir_;
     std::string blockDir_;
+    std::string name_;  // "sdb"
+    std::string sg_;    // "sg1"
 };
 
 OpenError OpenErrorFor(int err) {
@@ -122,6 +139,8 @@ OpenError OpenErrorFor(int err) {
             return OpenError::Other;
     }
 }
+
+std::string Text(const char* text) { return text != nullptr ? text : ""; }
 
 void SetError(OpenError* err, OpenError value) {
     if (err != nullptr) *err = value;
@@ -196,7 +215,7 @@ std::unique_ptr<IPassThroughHandle> LinuxBackend::OpenVolume(const std::string& 
         return nullptr;
     }
     SetError(err, OpenError::None);
-    return std::make_unique<LinuxHandle>(sys_, fd, deviceDir.string(), BlockDir(sys_, name));
+    return std::make_unique<LinuxHandle>(sys_, fd, deviceDir.string(), name, sg);
 }
 
 std::string LinuxBackend::OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {
@@ -222,6 +241,31 @@ std::string LinuxBackend::OpenErrorHint(const std::string& name, const std::stri
         default:
             return {};
     }
+}
+
+std::optional<UsbParent> SystemUsbParent(const std::string& deviceDir, const std::string& blockName) {
+    udev* context = udev_new();
+    if (context == nullptr) return std::nullopt;
+    std::optional<UsbParent> found;
+    if (udev_device* device = udev_device_new_from_syspath(context, deviceDir.c_str())) {
+        // The parent belongs to `device` and goes with it.
+        if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device")) {
+            found.emplace();
+            found->portPath = Text(udev_device_get_sysname(usb));
+            found->serial = Text(udev_device_get_sysattr_value(usb, "serial"));
+        }
+        udev_device_unref(device);
+    }
+    if (found && found->serial.empty()) {
+        // udev's database, when its daemon has one, may know a serial the device does not report.
+        if (udev_device* block =
+                udev_device_new_from_subsystem_sysname(context, "block", blockName.c_str())) {
+            found->serial = Text(udev_device_get_property_value(block, "ID_SERIAL_SHORT"));
+            udev_device_unref(block);
+        }
+    }
+    udev_unref(context);
+    return found;
 }
 
 int SystemOpen(const std::string& path, int flags) { return ::open(path.c_str(), flags); }

@@ -47,32 +47,6 @@ std::optional<std::string> ReadAttribute(const std::string& path) {
     return text;
 }
 
-namespace {
-
-bool IsUsbDeviceDir(const fs::path& dir) {
-    std::error_code ec;
-    const fs::path subsystem = fs::read_symlink(dir / "subsystem", ec);
-    if (ec || subsystem.filename() != "usb") return false;
-    // USB interfaces share the subsystem; only the device itself has a bus address.
-    return fs::exists(dir / "devnum", ec);
-}
-
-}  // namespace
-
-bool IsBelowUsbDevice(const std::string& root, const std::string& dir) {
-    std::error_code ec;
-    const fs::path top = fs::canonical(root, ec);
-    if (ec) return false;
-    fs::path at = fs::canonical(dir, ec);
-    if (ec) return false;
-    // Only directories strictly inside the sysfs root are looked at.
-    if (std::mismatch(top.begin(), top.end(), at.begin(), at.end()).first != top.end()) return false;
-    for (; at != top && at.has_relative_path(); at = at.parent_path()) {
-        if (IsUsbDeviceDir(at)) return true;
-    }
-    return false;
-}
-
 std::string ScsiGenericName(const std::string& deviceDir) {
     std::error_code ec;
     fs::directory_iterator it(fs::path(deviceDir) / "scsi_generic", ec);

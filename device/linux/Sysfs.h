@@ -16,10 +16,6 @@ bool KernelNameLess(const std::string& a, const std::string& b);
 // Contents of an attribute file without the one trailing newline sysfs adds; nothing when unreadable.
 std::optional<std::string> ReadAttribute(const std::string& path);
 
-// True when `dir` (resolved) lies below a USB device (a directory whose `subsystem` is usb and
-// that has `devnum`), without leaving `root`.
-bool IsBelowUsbDevice(const std::string& root, const std::string& dir);
-
 // The name of the SCSI generic node ("sg1") bound to the device in `deviceDir`; empty when none.
 std::string ScsiGenericName(const std::string& deviceDir);
 

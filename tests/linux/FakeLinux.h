@@ -29,6 +29,8 @@ struct FakeDisk {
     std::string vendor = "BRVNTIS ";
     std::string product = "DEVICE          ";
     std::string sg = "sg1";  // empty: no SCSI generic node bound
+    std::string serial;      // the USB device's serial number
+    std::string port;        // its port path; empty: "1-N", N counting the disks added
 };
 
 class FakeSysfs {
@@ -58,7 +60,7 @@ public:
         }
         fs::path parent = pci;
         if (d.usb) {
-            const std::string port = "1-" + std::to_string(n);
+            const std::string port = d.port.empty() ? "1-" + std::to_string(n) : d.port;
             fs::path usbDev = pci / "usb1" / port;
             Dir(usbDev);
             Link(usbDev / "subsystem", root_ / "sys/bus/usb");
@@ -74,6 +76,9 @@ public:
         }
         fs::path scsiDev = parent / host / ("target" + std::to_string(n) + ":0:0") / hctl;
         Dir(scsiDev);
+        if (d.usb)
+            usbParents_[fs::canonical(scsiDev).string()] =
+                UsbParent{parent.parent_path().filename().string(), d.serial};
         Write(scsiDev / "type", std::to_string(d.scsiType));
         Write(scsiDev / "vendor", d.vendor);
         Write(scsiDev / "model", d.product);
@@ -127,6 +132,12 @@ public:
             errno = ENOTTY;
             return -1;
         };
+        // What libudev would find above the device, as the tree was laid out.
+        sys.usbParent = [this](const std::string& deviceDir, const std::string&) -> std::optional<UsbParent> {
+            const auto it = usbParents_.find(deviceDir);
+            if (it == usbParents_.end()) return std::nullopt;
+            return it->second;
+        };
         return sys;
     }
 
@@ -145,6 +156,7 @@ private:
     int next_ = 0;
     std::map<std::string, fs::path> devices_;
     std::map<std::string, fs::path> blocks_;
+    std::map<std::string, UsbParent> usbParents_;  // by the SCSI device's resolved folder
 };
 
 // What one SG_IO call was asked, copied while the request was alive.

@@ -91,6 +91,34 @@ TEST(LinuxBackendIdentity, DriveTypeBusAndUntrimmedStrings) {
     }
 }
 
+// Where the disk sits: the USB device's port path and serial above it, and its two nodes.
+TEST(LinuxBackendIdentity, LocationOfTheDisk) {
+    FakeSysfs fake;
+    FakeDisk onHub{"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", "sg2", "A1B2C3", "1-2.3"};
+    FakeDisk onAta{"sdc", 0, true, false, "BRVNTIS ", "DEVICE          ", "sg3"};
+    fake.Add(onHub);
+    fake.Add(onAta);
+    LinuxSystem sys = fake.System();
+    FakeCalls calls;
+    calls.Install(sys);
+    LinuxBackend backend(sys);
+    auto location = [&](const std::string& name) {
+        auto handle = backend.OpenVolume(name, fake.devRoot() + "/" + name, nullptr);
+        VolumeIdentity id;
+        EXPECT_TRUE(handle && handle->Identify(id));
+        return id.location;
+    };
+    const DeviceLocation usb = location("sdb");
+    EXPECT_EQ(usb.portPath, "1-2.3");
+    EXPECT_EQ(usb.serial, "A1B2C3");
+    EXPECT_EQ(usb.sgNode, fake.devRoot() + "/sg2");
+    EXPECT_EQ(usb.blockNode, fake.devRoot() + "/sdb");
+    const DeviceLocation ata = location("sdc");
+    EXPECT_EQ(ata.portPath, "");
+    EXPECT_EQ(ata.serial, "");
+    EXPECT_EQ(ata.sgNode, fake.devRoot() + "/sg3");
+}
+
 TEST(LinuxBackendIdentity, UnknownForNamesThatAreNoScsiDisk) {
     FakeSysfs fake;
     fake.AddOther("vda");
