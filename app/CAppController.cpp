@@ -120,7 +120,7 @@ bool CAppController::Run() {
     }
     subscribe();
     for (const PresentDevice& device : presentDevices_) {
-        window_->AddDeviceItem(device.name);
+        window_->AddDeviceItem(device.name, DeviceTip(device));
         log(text::Tr(kDeviceAtStart), device.name);
     }
 
@@ -207,6 +207,8 @@ void CAppController::handleArrival(const VolumeRef& volume) {
         // A second arrival for a listed name (a missed removal): refresh, but keep one row.
         it->devicePath = volume.path;
         it->productId = product;
+        it->location = found->location;
+        it->slot = found->slot;
         if (pcMode) {
             pcModeDevices_.insert(volume.name);
         } else {
@@ -220,8 +222,8 @@ void CAppController::handleArrival(const VolumeRef& volume) {
         return;
     }
 
-    presentDevices_.push_back({volume.name, volume.path, product});
-    window_->AddDeviceItem(volume.name);
+    presentDevices_.push_back(*found);
+    window_->AddDeviceItem(volume.name, DeviceTip(*found));
     log(text::Tr(kDeviceArrived), volume.name);
 
     if (pcMode) {

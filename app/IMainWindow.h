@@ -15,7 +15,8 @@ public:
     // Creation: parses the command line (raising ConsoleDownload), loads the settings, shows itself.
     virtual bool Create() = 0;
     virtual CWindowEvents& events() = 0;
-    virtual void AddDeviceItem(const std::string& name) = 0;
+    // A row for device `name`; `tooltip` on its button says which device it is (slot, port, serial).
+    virtual void AddDeviceItem(const std::string& name, const std::string& tooltip) = 0;
     virtual void RemoveDeviceItem(const std::string& name) = 0;
     virtual void EnableOptionControls(bool enable) = 0;
     // The window's current external-flash option and pin texts (CS, CLK, MOSI, MISO).

@@ -99,6 +99,20 @@ bool Station::open(StationOptions options, std::string& error) {
         folders_ = options.folders ? *options.folders : CurrentProgramFolders();
     }
     pcUpdateSupport_ = ReadPcUpdateSupport(folders_.modeFile);
+    if (!options.slotsFile.empty()) {
+        if (!slots_.Load(options.slotsFile, error)) {
+            error = "slots file " + error;
+            return false;
+        }
+    } else {
+        const auto settings = options.settingsFile.empty() ? folders_.settingsFile : options.settingsFile;
+        const auto beside = settings.parent_path() / "slots.ini";
+        std::error_code ec;
+        if (std::filesystem::exists(beside, ec) && !slots_.Load(beside, error)) {
+            error = "slots file " + error;
+            return false;
+        }
+    }
     productPatterns_ = ProductPatterns(pcUpdateSupport_ != 0);
 
     counting_ = std::make_shared<CountingBackend>(devices);
@@ -135,6 +149,7 @@ std::vector<PresentDevice> Station::Scan() {
     CMutilMassStorage scanner(backend_, productPatterns_, vendorPatterns_);
     std::vector<PresentDevice> found;
     scanner.GetDevices(found);
+    for (PresentDevice& device : found) device.slot = slots_.LabelFor(device.location.portPath);
     for (const std::string& problem : scanner.permissionProblems()) report(problem);
     return found;
 }
@@ -145,7 +160,8 @@ std::optional<PresentDevice> Station::Probe(const VolumeRef& volume) {
         if (const std::string problem = device.permissionProblem(); !problem.empty()) report(problem);
         return std::nullopt;
     }
-    PresentDevice found{volume.name, volume.path, device.GetProductId()};
+    PresentDevice found{volume.name, volume.path, device.GetProductId(), device.location()};
+    found.slot = slots_.LabelFor(found.location.portPath);
     device.Close();
     return found;
 }

@@ -15,6 +15,7 @@
 
 #include "app/ProgramFolder.h"
 #include "app/SimFleet.h"
+#include "app/Slots.h"
 #include "device/CMutilMassStorage.h"
 #include "device/CountingBackend.h"
 #include "device/DeviceEvents.h"
@@ -34,6 +35,10 @@ struct StationOptions {
     IDeviceEventSource* events = nullptr;  // not owned; outlives the station
     // Default: CurrentProgramFolders(), or a private folder of its own for a simulated run.
     std::optional<ProgramFolders> folders;
+    // The fixture's slot labels: this file when set (it must be readable); otherwise slots.ini
+    // beside `settingsFile` (default: the folders' settings file) when there is one.
+    std::filesystem::path slotsFile;
+    std::filesystem::path settingsFile;
     // Every transfer recorded to this file (emptied first) when set.
     std::filesystem::path traceFile;
     // Job environment pieces; defaults: a millisecond tick and std::this_thread::sleep_for.
@@ -54,7 +59,7 @@ public:
     // Where permission problems of Scan() and Probe() go (a log line, standard error).
     void SetProblemReporter(std::function<void(const std::string&)> reporter);
 
-    // The matching devices present now, in the backend's order.
+    // The matching devices present now, in the backend's order, each with its slot.
     std::vector<PresentDevice> Scan();
     // A newly arrived volume: the device when it is one of ours and can be opened. A volume
     // that cannot be opened for lack of permission is reported, with the platform's hint.
@@ -74,6 +79,7 @@ public:
     const std::shared_ptr<IPassThroughBackend>& backend() const { return backend_; }
     CountingBackend& counting() { return *counting_; }
     const ProgramFolders& folders() const { return folders_; }
+    const SlotMap& slotMap() const { return slots_; }
     int pcUpdateSupport() const { return pcUpdateSupport_; }
     const PatternList& vendorPatterns() const { return vendorPatterns_; }
     const PatternList& productPatterns() const { return productPatterns_; }
@@ -92,6 +98,7 @@ private:
     std::unique_ptr<SimFleet> fleet_;
     std::filesystem::path privateFolder_;  // removed by Finish
     ProgramFolders folders_;
+    SlotMap slots_;
     int pcUpdateSupport_ = 0;
     PatternList vendorPatterns_ = VendorPatterns();
     PatternList productPatterns_ = DownloadModeProducts();

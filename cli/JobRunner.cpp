@@ -117,6 +117,7 @@ bool JobRunner::interrupted() const { return signals_->interrupted(); }
 
 bool JobRunner::startOne(const PresentDevice& device, const std::vector<PresentDevice>& present,
                          const StartFn& start) {
+    output_.NameSlot(device.name, device.slot);
     output_.JobStarted(device.name);
     if (!start(device, present)) {
         output_.JobNotStarted(device.name, "refused");
@@ -160,7 +161,16 @@ ExitCode JobRunner::finish() {
 ExitCode JobRunner::RunOnce(const StartFn& start,
                             const std::function<void(const std::vector<PresentDevice>&)>& onChosen) {
     const std::vector<PresentDevice> present = session_.Scan();
-    const std::vector<PresentDevice> chosen = session_.Select(present);
+    std::vector<PresentDevice> chosen;
+    if (!session_.Select(present, chosen)) {
+        output_.Summary();
+        return ExitCode::NoDevice;
+    }
+    if (refuseSeveral_ && !session_.Named() && chosen.size() > 1) {
+        output_.Error(std::to_string(chosen.size()) +
+                      " devices are present: choose them with --device, or give --all to work on every one");
+        return ExitCode::Usage;
+    }
     if (chosen.empty()) {
         output_.Error("no device to work on");
         if (output_.Rows() > 0) output_.Summary();
@@ -190,7 +200,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
     const auto limitReached = [&] { return count > 0 && started_ >= static_cast<size_t>(count); };
     for (const PresentDevice& device : present) {
         if (limitReached()) break;
-        if (session_.Wanted(device.name)) startOne(device, present, start);
+        if (session_.Wanted(device)) startOne(device, present, start);
     }
     output_.Message(count > 0 ? "waiting for devices (" + std::to_string(count) + " in all); Ctrl-C ends"
                               : "waiting for devices; Ctrl-C ends");
@@ -230,7 +240,8 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
                 }
                 // An arrival for a device still listed (no removal in between) is the same device.
                 const bool listed = FindPresentDevice(present, name) != nullptr;
-                if (!listed && session_.Wanted(name)) pending.push_back({e.volume, Clock::now() + delay});
+                // Whether it is wanted is known once it is probed (its port and serial).
+                if (!listed) pending.push_back({e.volume, Clock::now() + delay});
             }
         }
         const auto now = Clock::now();
@@ -240,7 +251,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
                 continue;
             }
             PresentDevice device;
-            if (session_.Probe(it->volume, device)) {
+            if (session_.Probe(it->volume, device) && session_.Wanted(device)) {
                 present.push_back(device);
                 output_.Message("device arrived", device.name);
                 if (!limitReached()) startOne(device, present, start);

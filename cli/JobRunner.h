@@ -29,8 +29,13 @@ public:
     JobRunner(const JobRunner&) = delete;
     JobRunner& operator=(const JobRunner&) = delete;
 
+    // For commands that change a device's contents: with several devices present and no
+    // --device, RunOnce refuses (bad usage) unless `all`.
+    void RefuseSeveralUnless(bool all) { refuseSeveral_ = !all; }
+
     // One job on each present device chosen with --device (all when none was named), then the
-    // summary. `onChosen`, when given, learns the chosen devices before any job starts.
+    // summary; nothing starts when a --device matches no device (no device, 3). `onChosen`, when
+    // given, learns the chosen devices before any job starts.
     ExitCode RunOnce(const StartFn& start,
                      const std::function<void(const std::vector<PresentDevice>&)>& onChosen = {});
     // Factory mode: a job on every chosen device present and on every one that arrives, until
@@ -52,6 +57,7 @@ private:
     std::unique_ptr<Pipe> wake_;            // a finished job pokes it
     size_t started_ = 0;
     bool interruptNoted_ = false;
+    bool refuseSeveral_ = false;
 };
 
 }  // namespace brev::cli

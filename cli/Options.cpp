@@ -42,8 +42,14 @@ bool ParsePinList(const std::string& text, std::vector<std::string>& out) {
 
 void AddCommonOptions(CLI::App& app, CommonOptions& o) {
     app.add_option("--device", o.devices,
-                   "Work on this device only (repeatable); default: every present device")
-        ->type_name("NAME")
+                   "Work on this device only (repeatable): a name (sdb, sim0), a node (/dev/sdb, /dev/sg2), "
+                   "port:PATH, serial:TEXT or slot:LABEL; default: every present device")
+        ->type_name("DEVICE")
+        ->group(kDevices);
+    app.add_option("--slots", o.slotsFile,
+                   "Slots file ([slots] PORTPATH=LABEL); default: slots.ini beside the settings file")
+        ->type_name("FILE")
+        ->check(CLI::Validator(CLI::ExistingFile).description(""))
         ->group(kDevices);
 
     app.add_option("--config", o.configFile, "Settings file to take the defaults from")

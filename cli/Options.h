@@ -15,7 +15,10 @@ namespace brev::cli {
 
 struct CommonOptions {
     // Device choice.
-    std::vector<std::string> devices;  // --device, repeatable; empty: every present device
+    // --device, repeatable; empty: every present device. Each is a name, a node, "port:PATH",
+    // "serial:TEXT" or "slot:LABEL" (MatchDevice).
+    std::vector<std::string> devices;
+    std::string slotsFile;  // --slots; empty: slots.ini beside the settings file, when there is one
 
     // Flash options; unset ones come from the settings file.
     std::string configFile;  // --config; empty: the program folder's confile.inf

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <ctime>
 
+#include "app/Slots.h"
 #include "cli/Terminal.h"
 #include "image/ImageChecker.h"
 #include "ops/Texts.h"
@@ -117,6 +118,14 @@ JsonObject JsonEvent(const char* event, const std::string& device) {
 
 namespace {
 
+void AddSlot(JsonObject& obj, const std::string& slot) {
+    if (slot.empty()) {
+        obj.AddNull("slot");
+    } else {
+        obj.Add("slot", slot);
+    }
+}
+
 // Why a job failed: both null on success.
 void AddReason(JsonObject& obj, const JobOutcome& outcome) {
     if (outcome.success || outcome.reason.empty()) {
@@ -146,6 +155,24 @@ void COutput::SetFinishedHook(std::function<void()> hook) {
     finishedHook_ = std::move(hook);
 }
 
+void COutput::NameSlot(const std::string& name, const std::string& slot) {
+    std::lock_guard lock(mutex_);
+    slots_[name] = slot;
+}
+
+std::string COutput::slotOf(const std::string& name) const {
+    const auto it = slots_.find(name);
+    return it == slots_.end() ? std::string() : it->second;
+}
+
+std::string COutput::label(const std::string& name) const { return DeviceLabel(name, slotOf(name)); }
+
+void COutput::emitDeviceJson(JsonObject obj, const std::string& name) {
+    // Last, so readers that know an event's earlier fields find them where they were.
+    if (!name.empty()) AddSlot(obj, slotOf(name));
+    emitJson(obj);
+}
+
 // --- rows ----------------------------------------------------------------------------------
 
 COutput::Row* COutput::current(const std::string& name) {
@@ -173,7 +200,7 @@ void COutput::JobStarted(const std::string& name) {
     row.bytesAtBegin = bytesSource_ ? bytesSource_(name) : 0;
     rows_.push_back(std::move(row));
     currentRow_[name] = rows_.size() - 1;
-    if (mode_ == OutputMode::Json && !quiet_) emitJson(JsonEvent("start", name));
+    if (mode_ == OutputMode::Json && !quiet_) emitDeviceJson(JsonEvent("start", name), name);
     if (mode_ == OutputMode::Terminal && !quiet_) redrawThrottled(true);
 }
 
@@ -187,12 +214,13 @@ void COutput::JobNotStarted(const std::string& name, const std::string& reason) 
     row->end = Clock::now();
     if (quiet_) return;
     if (mode_ == OutputMode::Json) {
-        emitJson(JsonEvent("result", name)
-                     .Add("success", false)
-                     .Add("result", "not started")
-                     .Add("reason", reason));
+        emitDeviceJson(JsonEvent("result", name)
+                           .Add("success", false)
+                           .Add("result", "not started")
+                           .Add("reason", reason),
+                       name);
     } else {
-        printLine(name + ": not started: " + reason);
+        printLine(label(name) + ": not started: " + reason);
     }
 }
 
@@ -206,10 +234,11 @@ void COutput::DeviceMissing(const std::string& name, const std::string& reason) 
     rows_.push_back(std::move(row));
     currentRow_[name] = rows_.size() - 1;
     if (mode_ == OutputMode::Json) {
-        emitJson(JsonEvent("result", name)
-                     .Add("success", false)
-                     .Add("result", "not present")
-                     .Add("reason", reason));
+        emitDeviceJson(JsonEvent("result", name)
+                           .Add("success", false)
+                           .Add("result", "not present")
+                           .Add("reason", reason),
+                       name);
     } else {
         const std::string line = name + ": " + reason;
         if (quiet_) {
@@ -251,13 +280,13 @@ void COutput::PostProgressPos(const std::string& name, int percent) {
     if (quiet_) return;
     switch (mode_) {
         case OutputMode::Json:
-            emitJson(JsonEvent("progress", name).Add("percent", percent));
+            emitDeviceJson(JsonEvent("progress", name).Add("percent", percent), name);
             break;
         case OutputMode::Plain:
             // One line per step, not per repeated report of the same value.
             if (row == nullptr || row->lastPrintedPercent != row->percent) {
                 if (row != nullptr) row->lastPrintedPercent = row->percent;
-                printLine(name + ": " + std::to_string(percent) + "%");
+                printLine(label(name) + ": " + std::to_string(percent) + "%");
             }
             break;
         case OutputMode::Terminal:
@@ -273,10 +302,10 @@ void COutput::PostProgressImage(const std::string& name, int state) {
     if (quiet_) return;
     switch (mode_) {
         case OutputMode::Json:
-            emitJson(JsonEvent("image", name).Add("state", ImageStateName(state)));
+            emitDeviceJson(JsonEvent("image", name).Add("state", ImageStateName(state)), name);
             break;
         case OutputMode::Plain:
-            printLine(name + ": state " + ImageStateName(state));
+            printLine(label(name) + ": state " + ImageStateName(state));
             break;
         case OutputMode::Terminal:
             redrawThrottled(true);
@@ -293,14 +322,14 @@ void COutput::AddTipsText(const std::string& text, const std::string& device) {
     std::lock_guard lock(mutex_);
     if (quiet_) return;
     if (mode_ == OutputMode::Json) {
-        emitJson(JsonEvent("log", device).Add("text", text));
+        emitDeviceJson(JsonEvent("log", device).Add("text", text), device);
         return;
     }
     if (Blank(text)) return;  // the window's spacer line
     if (mode_ == OutputMode::Terminal) {
-        printLine(LocalClock() + " " + (device.empty() ? "" : device + "  ") + text);
+        printLine(LocalClock() + " " + (device.empty() ? "" : label(device) + "  ") + text);
     } else {
-        printLine(device.empty() ? text : device + ": " + text);
+        printLine(device.empty() ? text : label(device) + ": " + text);
     }
 }
 
@@ -344,7 +373,7 @@ void COutput::JobFinished(const std::string& name, const JobOutcome& outcome) {
                     }
                     obj.Add("bytes", outcome.bytesWritten).Add("seconds", seconds);
                     AddReason(obj, outcome);
-                    emitJson(obj);
+                    emitDeviceJson(std::move(obj), name);
                 } else {
                     printLine(finalLine(*row));
                 }
@@ -362,12 +391,12 @@ void COutput::Message(const std::string& text, const std::string& device) { AddT
 void COutput::Error(const std::string& text, const std::string& device) {
     std::lock_guard lock(mutex_);
     if (mode_ == OutputMode::Json) {
-        emitJson(JsonEvent("error", device).Add("text", text));
+        emitDeviceJson(JsonEvent("error", device).Add("text", text), device);
         return;
     }
     const std::string erase = eraseBars();
     if (!erase.empty()) write(erase);
-    std::fprintf(err_, "%s%s\n", device.empty() ? "" : (device + ": ").c_str(), text.c_str());
+    std::fprintf(err_, "%s%s\n", device.empty() ? "" : (label(device) + ": ").c_str(), text.c_str());
     std::fflush(err_);
     const std::string bars = drawBars();
     if (!bars.empty()) write(bars);
@@ -418,6 +447,7 @@ void COutput::Summary() {
             } else {
                 d.AddNull("reason").AddNull("detail");
             }
+            AddSlot(d, slotOf(r.name));
             if (devices.size() > 1) devices += ',';
             devices += d.str();
         }
@@ -439,7 +469,7 @@ void COutput::Summary() {
     std::vector<Cells> table{{"DEVICE", "RESULT", "REASON", "FLASH ID", "BYTES", "TIME"}};
     for (const Row& r : rows_) {
         Cells c;
-        c.device = r.name;
+        c.device = label(r.name);
         c.result = resultText(r);
         c.reason = r.outcome && !r.outcome->reason.empty() ? r.outcome->reason : "-";
         c.flashId = r.outcome && r.outcome->flashId ? Hex(*r.outcome->flashId) : "-";
@@ -543,8 +573,8 @@ std::string COutput::barLine(const Row& r, size_t width) const {
     const uint64_t b = bytes(r);
     const double seconds = std::chrono::duration<double>(Clock::now() - r.begin).count();
     char buf[256];
-    std::snprintf(buf, sizeof buf, "%-8s [%s] %3d%%  %10s  %12s  %s", r.name.c_str(), bar.c_str(), r.percent,
-                  FormatBytes(b).c_str(), FormatRate(b, seconds).c_str(), StateName(r.state));
+    std::snprintf(buf, sizeof buf, "%-8s [%s] %3d%%  %10s  %12s  %s", label(r.name).c_str(), bar.c_str(),
+                  r.percent, FormatBytes(b).c_str(), FormatRate(b, seconds).c_str(), StateName(r.state));
     std::string line = buf;
     if (line.size() >= width) line.resize(width - 1);  // a wrapped bar would break the redraw
     return line;
@@ -554,7 +584,7 @@ std::string COutput::finalLine(const Row& r) const {
     const uint64_t b = bytes(r);
     const double seconds = std::chrono::duration<double>(r.end - r.begin).count();
     const bool ok = r.outcome && r.outcome->success;
-    std::string line = r.name + ": " + (ok ? "OK" : "FAILED");
+    std::string line = label(r.name) + ": " + (ok ? "OK" : "FAILED");
     if (!ok && r.outcome && !r.outcome->reason.empty()) line += " " + r.outcome->reason;
     line += " (";
     if (r.outcome && r.outcome->flashId) line += "flash id " + Hex(*r.outcome->flashId) + ", ";

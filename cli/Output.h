@@ -38,6 +38,8 @@ public:
     // Called (on the job's thread) after a job's result has been recorded.
     void SetFinishedHook(std::function<void()> hook);
 
+    // The fixture slot of device `name` (empty: none), shown with its name from now on.
+    void NameSlot(const std::string& name, const std::string& slot);
     // A job is about to start on `name`; it gets a row (and a bar) of its own.
     void JobStarted(const std::string& name);
     // The job of the last JobStarted(name) could not start: the row counts as failed.
@@ -88,6 +90,10 @@ private:
     };
 
     // All below with mutex_ held.
+    std::string slotOf(const std::string& name) const;
+    std::string label(const std::string& name) const;  // DeviceLabel
+    // Emits an event naming device `name`, with its slot added.
+    void emitDeviceJson(JsonObject obj, const std::string& name);
     Row* current(const std::string& name);
     uint64_t bytes(const Row& row) const;
     bool failed(const Row& row) const;
@@ -111,6 +117,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<Row> rows_;
     std::map<std::string, size_t> currentRow_;  // a device's latest row
+    std::map<std::string, std::string> slots_;  // by device name
     size_t barsDrawn_ = 0;
     Clock::time_point lastDraw_{};
     bool summarized_ = false;

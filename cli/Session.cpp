@@ -29,10 +29,14 @@ Session::~Session() {
     Finish(ignored);
 }
 
+std::filesystem::path Session::SettingsFilePath() const {
+    return options_.configFile.empty() ? CurrentProgramFolders().settingsFile
+                                       : PathFromUtf8(options_.configFile);
+}
+
 bool Session::loadSettings(std::string& error) {
     // The operator's settings, also in a simulated run: the tool only reads them.
-    const std::filesystem::path file = options_.configFile.empty() ? CurrentProgramFolders().settingsFile
-                                                                   : PathFromUtf8(options_.configFile);
+    const std::filesystem::path file = SettingsFilePath();
     SharedSettings& settings = station_->settings();
     WindowSettings window;
     LoadSettings(file, settings, window);
@@ -68,6 +72,8 @@ bool Session::Open(std::string& error) {
     StationOptions stationOptions;
     if (options_.simulated()) stationOptions.simulation = SimFleetFor(options_);
     stationOptions.traceFile = PathFromUtf8(options_.traceFile);
+    stationOptions.slotsFile = PathFromUtf8(options_.slotsFile);
+    stationOptions.settingsFile = SettingsFilePath();
     station_ = Station::Open(std::move(stationOptions), error);
     if (!station_) return false;
     station_->SetProblemReporter([this](const std::string& text) { output_.Error(text); });
@@ -78,22 +84,29 @@ bool Session::Open(std::string& error) {
     return true;
 }
 
-bool Session::Wanted(const std::string& name) const {
+bool Session::Wanted(const PresentDevice& device) const {
     return options_.devices.empty() ||
-           std::find(options_.devices.begin(), options_.devices.end(), name) != options_.devices.end();
+           std::any_of(options_.devices.begin(), options_.devices.end(),
+                       [&device](const std::string& selector) { return MatchDevice(selector, device); });
 }
 
-std::vector<PresentDevice> Session::Select(const std::vector<PresentDevice>& present) {
-    std::vector<PresentDevice> selected;
+bool Session::Select(const std::vector<PresentDevice>& present, std::vector<PresentDevice>& chosen) {
+    chosen.clear();
     for (const PresentDevice& d : present) {
-        if (Wanted(d.name)) selected.push_back(d);
+        if (Wanted(d)) chosen.push_back(d);
     }
+    bool allFound = true;
     std::set<std::string> reported;
-    for (const std::string& name : options_.devices) {
-        const bool there = FindPresentDevice(present, name) != nullptr;
-        if (!there && reported.insert(name).second) output_.DeviceMissing(name, "not present");
+    for (const std::string& selector : options_.devices) {
+        const bool there = std::any_of(present.begin(), present.end(), [&selector](const PresentDevice& d) {
+            return MatchDevice(selector, d);
+        });
+        if (there || !reported.insert(selector).second) continue;
+        allFound = false;
+        output_.Error("--device " + selector + ": no such device present");
+        output_.DeviceMissing(selector, "not present");
     }
-    return selected;
+    return allFound;
 }
 
 bool Session::Probe(const VolumeRef& volume, PresentDevice& out) {

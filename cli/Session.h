@@ -35,10 +35,14 @@ public:
     // The matching devices present now, in the backend's order. Devices that could not be
     // opened for lack of permission are reported with the hint.
     std::vector<PresentDevice> Scan() { return station_->Scan(); }
-    // The devices named with --device (all when none was named). Named devices that are not
-    // present get a failed row.
-    std::vector<PresentDevice> Select(const std::vector<PresentDevice>& present);
-    bool Wanted(const std::string& name) const;
+    // The devices chosen with --device (all when none was named), in `present`'s order. False
+    // when a --device matches no present device: it is reported by what was asked for and gets
+    // a failed row.
+    bool Select(const std::vector<PresentDevice>& present, std::vector<PresentDevice>& chosen);
+    // True when --device names `device`, or names nothing.
+    bool Wanted(const PresentDevice& device) const;
+    // True when --device was given.
+    bool Named() const { return !options_.devices.empty(); }
 
     // Checks a newly arrived volume; true (with `out` filled) when it is one of ours.
     bool Probe(const VolumeRef& volume, PresentDevice& out);
@@ -63,6 +67,8 @@ public:
     int arrivalDelayMs() const { return simulated() ? 0 : 1000; }
 
 private:
+    // --config, else the program folder's settings file.
+    std::filesystem::path SettingsFilePath() const;
     bool loadSettings(std::string& error);
 
     const CommonOptions& options_;

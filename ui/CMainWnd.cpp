@@ -482,7 +482,7 @@ SkinProgress* CMainWnd::findProgress(const QString& rowName) const {
     return row ? row->findChild<SkinProgress*>("progressDownload") : nullptr;
 }
 
-void CMainWnd::AddDeviceItem(const std::string& name) {
+void CMainWnd::AddDeviceItem(const std::string& name, const std::string& tooltip) {
     if (!deviceZone_) return;
     if (!rowLayout_) {
         QString error;
@@ -496,7 +496,10 @@ void CMainWnd::AddDeviceItem(const std::string& name) {
                                     [this](const QString& type, QWidget* sender) { notify(type, sender); });
     if (!row) return;
     const QString rowName = FromUtf8(name);
-    if (auto* download = row->findChild<SkinButton*>("btnStartDownload")) download->setText(rowName);
+    if (auto* download = row->findChild<SkinButton*>("btnStartDownload")) {
+        download->setText(rowName);
+        if (!tooltip.empty()) download->setToolTip(FromUtf8(tooltip));
+    }
     if (showReadButton_)
         if (auto* read = row->findChild<SkinButton*>("btnStartRead")) read->setVisible(true);
     row->setObjectName(rowName);

@@ -54,7 +54,7 @@ public:
     // IMainWindow (UI thread)
     bool Create() override;
     CWindowEvents& events() override { return events_; }
-    void AddDeviceItem(const std::string& name) override;
+    void AddDeviceItem(const std::string& name, const std::string& tooltip = {}) override;
     void RemoveDeviceItem(const std::string& name) override;
     void EnableOptionControls(bool enable) override;
     int exFlashOption() const override { return exFlash_; }

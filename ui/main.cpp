@@ -10,6 +10,8 @@
 //   --lang zh|en          the language of the window's texts (else the settings key "language",
 //                         else the system's)
 //   --sim-dir DIR         simulated flash kept in DIR between runs (NAME.flash)
+//   --slots FILE          the fixture's slot labels ([slots] PORTPATH=LABEL); default: slots.ini
+//                         beside the settings file
 //   --help, --version     print and exit, without a window
 // A simulated run keeps everything (settings, device programs, a sample image) in the station's
 // private folder, removed at exit, so it never touches the operator's settings.
@@ -56,6 +58,7 @@ struct HostOptions {
     uint32_t simMaxTransfer = sim::SimDeviceConfig::kDefaultMaxTransfer;
     std::vector<std::string> simFaults;
     std::string simDir;
+    std::string slotsFile;
 };
 
 #ifndef BREVLOAD_VERSION
@@ -81,6 +84,7 @@ constexpr const char* kUsage =
     "  --sim-max-transfer BYTES  the largest request a simulated device's path takes (default 122880)\n"
     "  --sim-fault DEVICE:KIND[:ARG...]  a fault injected into a simulated device (as brevload-cli)\n"
     "  --lang zh|en           the language of the window's texts\n"
+    "  --slots FILE           slot labels of the fixture's ports (default: slots.ini beside the settings)\n"
     "  --help                 print this text and exit\n"
     "  --version              print the version and exit\n";
 
@@ -138,6 +142,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
             o.screenshot = take();
         } else if (name == "--sim-dir") {
             o.simDir = take();
+        } else if (name == "--slots") {
+            o.slotsFile = take();
         } else if (name == "--screenshot-after") {
             if (!number(o.screenshotAfterMs)) return false;
         }
@@ -201,6 +207,7 @@ int main(int argc, char** argv) {
         fleet.flashDir = PathFromUtf8(host.simDir);
         stationOptions.simulation = fleet;
     }
+    stationOptions.slotsFile = PathFromUtf8(host.slotsFile);
     const std::unique_ptr<Station> station = Station::Open(std::move(stationOptions), error);
     if (!station) {
         std::fprintf(stderr, "brevload: %s\n", error.c_str());

@@ -1,5 +1,6 @@
 #include "app/settings/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
@@ -294,6 +295,28 @@ int IniFile::GetInt(std::string_view section, std::string_view key, int def) con
 std::string IniFile::GetString(std::string_view section, std::string_view key, std::string_view def) const {
     const auto value = Get(section, key);
     return Utf8CutToUtf16Units(value ? std::string_view(*value) : def, kIniMaxStringLength);
+}
+
+std::vector<std::string> IniFile::Keys(std::string_view section) const {
+    std::vector<std::string> keys;
+    const size_t s = FindSection(section);
+    if (s == npos) {
+        return keys;
+    }
+    for (size_t i = s + 1; i < lines_.size() && !SectionName(lines_[i].text); ++i) {
+        const std::string& text = lines_[i].text;
+        const auto eq = text.find('=');
+        if (eq == npos || IsComment(text)) {
+            continue;
+        }
+        const std::string_view key = Trim(std::string_view(text).substr(0, eq));
+        const bool seen = std::any_of(keys.begin(), keys.end(),
+                                      [key](const std::string& k) { return EqualsNoCase(k, key); });
+        if (!key.empty() && !seen) {
+            keys.emplace_back(key);
+        }
+    }
+    return keys;
 }
 
 std::string IniFile::NewLineEnding() const {

@@ -37,6 +37,8 @@ public:
     int GetInt(std::string_view section, std::string_view key, int def) const;
     // The value cut to kIniMaxStringLength characters; `def` when the key is missing.
     std::string GetString(std::string_view section, std::string_view key, std::string_view def) const;
+    // The section's keys in file order, each once (as first written), without blanks.
+    std::vector<std::string> Keys(std::string_view section) const;
 
     // Replaces the key's value in place, or adds the key at the end of its section, or adds the
     // section at the end. Refuses (false, nothing changed) text that would break the line

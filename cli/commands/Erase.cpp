@@ -14,10 +14,13 @@ public:
         return "Erase the whole internal flash of every chosen device";
     }
     bool NeedsDevices() const override { return true; }
-    void AddOptions(CLI::App& sub) override { (void)sub; }
+    void AddOptions(CLI::App& sub) override {
+        sub.add_flag("--all", all_, "Work on every device present when there are several and no --device");
+    }
     ExitCode Execute(CommandContext& ctx) override {
         Session& session = *ctx.session;
         JobRunner runner(session, ctx.output);
+        runner.RefuseSeveralUnless(all_);
         return runner.RunOnce(
             [&session](const PresentDevice& device, const std::vector<PresentDevice>& present) {
                 StartRequest request;
@@ -27,6 +30,9 @@ public:
                 return StartDownloadJob(session.env(), present, request);
             });
     }
+
+private:
+    bool all_ = false;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // list: the devices present, with what they report of themselves.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 
 #include "cli/Command.h"
 #include "cli/Session.h"
@@ -20,7 +21,8 @@ class ListCommand : public ICommand {
 public:
     const char* Name() const override { return "list"; }
     const char* Description() const override {
-        return "List the devices present: name, path, vendor, product, mode (exit 3 when there is none)";
+        return "List the devices present: name, slot, port, serial, nodes, vendor, product, mode (exit 3 "
+               "when there is none)";
     }
     bool NeedsDevices() const override { return true; }
     void AddOptions(CLI::App& sub) override { (void)sub; }
@@ -28,13 +30,30 @@ public:
     ExitCode Execute(CommandContext& ctx) override {
         Session& session = *ctx.session;
         struct Line {
-            std::string name, path, vendor, product, mode;
+            std::string name, slot, port, serial, sgNode, blockNode, path, vendor, product, mode;
+            // What the system calls it: its nodes, else the path it is opened by.
+            std::string nodes() const {
+                if (blockNode.empty() && sgNode.empty()) return path;
+                if (blockNode.empty() || sgNode.empty()) return blockNode + sgNode;
+                return blockNode + "," + sgNode;
+            }
         };
         std::vector<Line> lines;
-        for (const PresentDevice& d : session.Select(session.Scan())) {
+        std::vector<PresentDevice> chosen;
+        if (!session.Select(session.Scan(), chosen)) return ExitCode::NoDevice;
+        for (const PresentDevice& d : chosen) {
             MassDevice device(session.backend(), d.devicePath, d.name, session.vendorPatterns(),
                               session.productPatterns());
-            Line line{d.name, d.devicePath, "?", Trimmed(d.productId),
+            const DeviceLocation& at = d.location;
+            Line line{d.name,
+                      d.slot,
+                      at.portPath,
+                      at.serial,
+                      at.sgNode,
+                      at.blockNode,
+                      d.devicePath,
+                      "?",
+                      Trimmed(d.productId),
                       IsPcModeProduct(d.productId) ? "pc" : "download"};
             if (device.Open() != 0) {
                 line.vendor = Trimmed(device.GetVendorId());
@@ -47,25 +66,44 @@ public:
             return ExitCode::NoDevice;
         }
 
-        size_t w[4] = {4, 4, 6, 7};
+        constexpr size_t kColumns = 8;
+        using Cells = std::array<std::string, kColumns>;
+        const auto dash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
+        std::vector<Cells> table{{"NAME", "SLOT", "PORT", "SERIAL", "NODES", "VENDOR", "PRODUCT", "MODE"}};
         for (const Line& l : lines) {
-            w[0] = std::max(w[0], l.name.size());
-            w[1] = std::max(w[1], l.path.size());
-            w[2] = std::max(w[2], l.vendor.size());
-            w[3] = std::max(w[3], l.product.size());
+            table.push_back({l.name, dash(l.slot), dash(l.port), dash(l.serial), dash(l.nodes()), l.vendor,
+                             l.product, l.mode});
         }
-        auto row = [&w](const std::string& a, const std::string& b, const std::string& c,
-                        const std::string& d, const std::string& e) {
-            auto pad = [](std::string s, size_t n) { return s.append(n - std::min(n, s.size()), ' '); };
-            return pad(a, w[0]) + "  " + pad(b, w[1]) + "  " + pad(c, w[2]) + "  " + pad(d, w[3]) + "  " + e;
+        std::array<size_t, kColumns> w{};
+        for (const Cells& c : table) {
+            for (size_t i = 0; i < kColumns; ++i) w[i] = std::max(w[i], c[i].size());
+        }
+        auto row = [&w](const Cells& c) {
+            std::string text;
+            for (size_t i = 0; i < kColumns; ++i) {
+                text += c[i];
+                if (i + 1 < kColumns) text.append(w[i] - c[i].size() + 2, ' ');
+            }
+            return text;
         };
-        if (ctx.output.mode() != OutputMode::Json) {
-            ctx.output.Result(row("NAME", "PATH", "VENDOR", "PRODUCT", "MODE"), JsonObject());
-        }
-        for (const Line& l : lines) {
+        const auto addText = [](JsonObject& json, const char* key, const std::string& value) {
+            if (value.empty()) {
+                json.AddNull(key);
+            } else {
+                json.Add(key, value);
+            }
+        };
+        if (ctx.output.mode() != OutputMode::Json) ctx.output.Result(row(table[0]), JsonObject());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const Line& l = lines[i];
             JsonObject json = JsonEvent("device", l.name);
+            addText(json, "slot", l.slot);
+            addText(json, "port", l.port);
+            addText(json, "serial", l.serial);
+            addText(json, "sgNode", l.sgNode);
+            addText(json, "blockNode", l.blockNode);
             json.Add("path", l.path).Add("vendor", l.vendor).Add("product", l.product).Add("mode", l.mode);
-            ctx.output.Result(row(l.name, l.path, l.vendor, l.product, l.mode), json);
+            ctx.output.Result(row(table[i + 1]), json);
         }
         return ExitCode::Ok;
     }

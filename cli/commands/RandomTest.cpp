@@ -15,14 +15,20 @@ public:
         return "Write 512 KiB of random data to the internal flash of every chosen device and verify it";
     }
     bool NeedsDevices() const override { return true; }
-    void AddOptions(CLI::App& sub) override { (void)sub; }
+    void AddOptions(CLI::App& sub) override {
+        sub.add_flag("--all", all_, "Work on every device present when there are several and no --device");
+    }
     ExitCode Execute(CommandContext& ctx) override {
         Session& session = *ctx.session;
         JobRunner runner(session, ctx.output);
+        runner.RefuseSeveralUnless(all_);
         return runner.RunOnce([&session](const PresentDevice& device, const std::vector<PresentDevice>&) {
             return StartRandomTest(session.env(), device, session.eraseUse4K());
         });
     }
+
+private:
+    bool all_ = false;
 };
 
 }  // namespace

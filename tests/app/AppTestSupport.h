@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -31,7 +32,16 @@ public:
         return createResult;
     }
     CWindowEvents& events() override { return events_; }
-    void AddDeviceItem(const std::string& name) override { record("AddDeviceItem " + name); }
+    void AddDeviceItem(const std::string& name, const std::string& tooltip) override {
+        record("AddDeviceItem " + name);
+        std::lock_guard<std::mutex> lock(mutex_);
+        tooltips_[name] = tooltip;
+    }
+    std::string tooltip(const std::string& name) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = tooltips_.find(name);
+        return it == tooltips_.end() ? std::string() : it->second;
+    }
     void RemoveDeviceItem(const std::string& name) override { record("RemoveDeviceItem " + name); }
     void EnableOptionControls(bool enable) override {
         record(std::string("EnableOptionControls ") + (enable ? "1" : "0"));
@@ -90,6 +100,7 @@ private:
     CWindowEvents events_;
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
+    std::map<std::string, std::string> tooltips_;
 };
 
 // Timers that fire only when the test says so.

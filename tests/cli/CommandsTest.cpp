@@ -331,11 +331,11 @@ TEST(CliExit, NoDeviceToWorkOnIsThree) {
     }
 }
 
-TEST(CliExit, ANamedDeviceThatIsMissingFailsTheRun) {
+TEST(CliExit, ANamedDeviceThatIsMissingStopsTheRun) {
     CliFolder dir;
     const RunResult r = dir.Run({"erase", "--simulate", "1", "--device", "sim0", "--device", "sim9"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsim0 +OK ")));
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_FALSE(std::regex_search(r.out, std::regex("\nsim0 +OK ")));
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\nsim9 +not present ")));
 }
 
@@ -370,10 +370,14 @@ TEST(CliExit, BadUsageIsTwo) {
 
 TEST(CliList, ShowsEveryDeviceWithItsMode) {
     CliFolder dir;
+    std::ofstream(dir / "slots.ini") << "[slots]\n0-1=A1\n";
     const RunResult r = dir.Run({"list", "--simulate", "1", "--simulate-pc", "1"});
     ASSERT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("sim0 +sim:sim0 +BRVNTIS +DEVICE +download\n")));
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("simpc0 +sim:simpc0 +BRVNTIS +COMP_AUDIO +pc\n")));
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("NAME +SLOT +PORT +SERIAL +NODES +VENDOR +PRODUCT +MODE\n"
+                          "sim0 +A1 +0-1 +BRVSIM0000 +sim:sim0 +BRVNTIS +DEVICE +download\n"
+                          "simpc0 +- +0-101 +BRVSIMPC0000 +sim:simpc0 +BRVNTIS +COMP_AUDIO +pc\n")))
+        << r.out;
 }
 
 }  // namespace
