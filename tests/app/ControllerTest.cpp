@@ -198,6 +198,21 @@ TEST_F(ControllerTest, ArrivalAndRemovalByWholeName) {
     EXPECT_THAT(Names(), ElementsAre("sim10"));
 }
 
+// The row keeps the device's name; its tooltip says where the device sits, found at start or
+// arriving later.
+TEST_F(ControllerTest, RowTooltipNamesSlotPortAndSerial) {
+    std::ofstream(folders.settingsFile.parent_path() / "slots.ini") << "[slots]\n0-1=A1\n";
+    AttachBeforeStart("sim0", Download());
+    Start();
+    Attach("sim1", Download());
+    controller->PumpDeviceEvents();
+    EXPECT_THAT(window->calls("AddDeviceItem"), ElementsAre("AddDeviceItem sim0", "AddDeviceItem sim1"));
+    EXPECT_EQ(window->tooltip("sim0"), "sim0 [A1]  0-1  BRVSIM0000");
+    EXPECT_EQ(window->tooltip("sim1"), "sim1  0-2  BRVSIM0001");
+    EXPECT_EQ(controller->presentDevices()[1].slot, "");
+    EXPECT_EQ(controller->presentDevices()[0].slot, "A1");
+}
+
 TEST_F(ControllerTest, RepeatedArrivalKeepsOneEntryAndRow) {
     Start();
     Attach("sim0", Download());

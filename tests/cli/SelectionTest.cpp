@@ -87,7 +87,8 @@ TEST(CliSelect, ASelectorThatMatchesNothingIsNamedAndNothingRuns) {
         const RunResult r =
             dir.Run({"erase", "--simulate", "2", "--device", "sim0", "--device", selector, "--json"});
         EXPECT_EQ(r.exitCode, 3);
-        EXPECT_THAT(r.out, HasSubstr(std::string(R"("text":"--device )") + selector + ": no such device present"));
+        EXPECT_THAT(r.out,
+                    HasSubstr(std::string(R"("text":"--device )") + selector + ": no such device present"));
         EXPECT_THAT(DevicesOf(r.out, "start"), ElementsAre());
     }
     const RunResult plain = dir.Run({"list", "--simulate", "1", "--device", "slot:C"});
@@ -98,7 +99,8 @@ TEST(CliSelect, ASelectorThatMatchesNothingIsNamedAndNothingRuns) {
 TEST(CliSelect, SlotsFileGivenOrBesideTheSettings) {
     CliFolder dir;
     std::ofstream(dir / "other.ini") << "[slots]\n0-1=X9\n";
-    const RunResult given = dir.Run({"list", "--simulate", "2", "--slots", "other.ini", "--device", "slot:X9"});
+    const RunResult given =
+        dir.Run({"list", "--simulate", "2", "--slots", "other.ini", "--device", "slot:X9"});
     EXPECT_EQ(given.exitCode, 0) << given.err;
     EXPECT_TRUE(std::regex_search(given.out, std::regex("\nsim0 +X9 +0-1 "))) << given.out;
 
@@ -131,7 +133,8 @@ TEST(CliSelect, ChangingSeveralDevicesNeedsAll) {
     }
 
     // One chosen device: the other keeps its data; the rows name the slot.
-    const RunResult one = dir.Run({"erase", "--simulate", "2", "--sim-dir", "flash", "--device", "slot:B", "-q"});
+    const RunResult one =
+        dir.Run({"erase", "--simulate", "2", "--sim-dir", "flash", "--device", "slot:B", "-q"});
     EXPECT_EQ(one.exitCode, 0) << one.err;
     EXPECT_TRUE(std::regex_search(one.out, std::regex("\nsim1 \\[B\\] +OK ")));
     EXPECT_TRUE(written("sim0"));

@@ -91,6 +91,14 @@ usb_attr() {
         p=${p%/*}
     done
 }
+# usb_port DISK: the kernel's name of the USB device that holds DISK, its port path ("1-1").
+usb_port() {
+    p=$(readlink -f /sys/block/"$1"/device)
+    while [ "$p" != / ] && [ -n "$p" ]; do
+        [ -f "$p/devnum" ] && { echo "${p##*/}"; return; }
+        p=${p%/*}
+    done
+}
 # The SCSI generic node of DISK.
 sg_of() { echo /dev/"$(ls /sys/block/"$1"/device/scsi_generic/)"; }
 # row_field OUTPUT DISK N: column N of DISK's row in brevload-cli's summary table (2: the result,
@@ -169,6 +177,29 @@ else
     pass discovery
 fi
 stop_gadget gx
+
+# --- Identity: list --json shows the port path and serial the kernel reports, and they select the disk.
+port=$(usb_port "$a")
+json=$(brevload-cli list --json 2>&1)
+echo "$json"
+row=$(echo "$json" | grep "\"device\":\"$a\"")
+by_port=$(brevload-cli list --device "port:$port" 2>&1)
+by_serial=$(brevload-cli list --device serial:ga 2>&1)
+brevload-cli list --device port:9-9 >$T/noport.out 2>&1
+rc=$?
+if [ -z "$port" ]; then
+    fail identity "no USB device above $a"
+elif ! echo "$row" | grep -qF "\"port\":\"$port\",\"serial\":\"ga\",\"sgNode\":\"$(sg_of "$a")\",\"blockNode\":\"/dev/$a\""; then
+    fail identity "list --json does not show port $port, serial ga and the nodes of $a: $row"
+elif ! echo "$by_port" | grep -qE "^$a +- +$port +ga "; then
+    fail identity "--device port:$port does not choose $a: $by_port"
+elif ! echo "$by_serial" | grep -qE "^$a "; then
+    fail identity "--device serial:ga does not choose $a: $by_serial"
+elif [ $rc -ne 3 ] || ! grep -q "port:9-9" $T/noport.out; then
+    fail identity "an unknown port gave status $rc: $(cat $T/noport.out)"
+else
+    pass identity
+fi
 
 # --- Internal flash download through SG_IO; checked by read-back and by the model's dump.
 out=$(brevload-cli download $T/img.up --device "$a" 2>&1)
