@@ -193,10 +193,10 @@ std::shared_ptr<SimDevice> SimBus::Find(const std::string& name, uint64_t* gener
 }
 
 DeviceLocation SimBus::LocationFor(const std::string& name) {
+    if (!name.starts_with("sim")) return {};
     const bool pc = name.starts_with("simpc");
-    const std::string_view digits = std::string_view(name).substr(pc ? 5 : 3);
-    const auto index = ParseInteger<int>(digits);
-    if (!name.starts_with("sim") || !index || *index < 0 || *index > 9999) return {};
+    const auto index = ParseInteger<int>(std::string_view(name).substr(pc ? 5 : 3));
+    if (!index || *index < 0 || *index > 9999) return {};
     char serial[16];
     std::snprintf(serial, sizeof serial, "%04d", *index);
     DeviceLocation location;
