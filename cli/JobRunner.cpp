@@ -253,6 +253,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
             PresentDevice device;
             if (session_.Probe(it->volume, device) && session_.Wanted(device)) {
                 present.push_back(device);
+                output_.NameSlot(device.name, device.slot);
                 output_.Message("device arrived", device.name);
                 if (!limitReached()) startOne(device, present, start);
             }

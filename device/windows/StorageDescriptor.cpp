@@ -16,6 +16,7 @@ static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12);
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, Size) == 4);
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) == 12);
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) == 16);
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == 24);
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28);
 static_assert(BusTypeUsb == 7);
 static_assert(offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumTransferLength) == 8);
@@ -45,7 +46,21 @@ VolumeIdentity ParseDeviceDescriptor(const uint8_t* buffer, std::size_t size) {
     id.vendor = StringAt(buffer, size, GetLe32(buffer + offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset)));
     id.product =
         StringAt(buffer, size, GetLe32(buffer + offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset)));
+    // No serial is offset 0 here, not "(NULL)"; drivers pad it with blanks.
+    if (const uint32_t at = GetLe32(buffer + offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset));
+        at != 0 && at != UINT32_MAX) {
+        std::string serial = StringAt(buffer, size, at);
+        const auto first = serial.find_first_not_of(' ');
+        id.location.serial =
+            first == std::string::npos ? "" : serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+    }
     return id;
+}
+
+std::string FirstMultiString(const wchar_t* data, std::size_t units) {
+    if (data == nullptr) return {};
+    const std::wstring_view all(data, units);
+    return win::Utf8FromWide(all.substr(0, all.find(L'\0')));
 }
 
 uint32_t ParseAdapterMaxTransfer(const uint8_t* buffer, std::size_t size, uint32_t pageSize) {

@@ -53,8 +53,8 @@ OpenError OpenErrorFromError(DWORD e) {
 
 class WindowsVolumeHandle : public IPassThroughHandle {
 public:
-    WindowsVolumeHandle(std::shared_ptr<const WindowsSystem> sys, HANDLE h)
-        : sys_(sys), handle_(std::move(sys), h) {}
+    WindowsVolumeHandle(std::shared_ptr<const WindowsSystem> sys, HANDLE h, std::string name)
+        : sys_(sys), handle_(std::move(sys), h), name_(std::move(name)) {}
 
     bool Identify(VolumeIdentity& out) override {
         STORAGE_PROPERTY_QUERY query;
@@ -71,6 +71,9 @@ public:
                                    answer.data(), static_cast<DWORD>(answer.size()), &returned))
             return false;
         out = ParseDeviceDescriptor(answer.data(), answer.size());
+        if (out.bus == BusType::Usb && sys_->usbLocationPath)
+            out.location.portPath = sys_->usbLocationPath(handle_.get());
+        out.location.blockNode = name_ + ":";
         return true;
     }
 
@@ -131,6 +134,7 @@ public:
 private:
     std::shared_ptr<const WindowsSystem> sys_;
     UniqueHandle handle_;
+    std::string name_;  // the drive letter
 };
 
 bool IsDriveLetter(const std::string& name) { return name.size() == 1 && name[0] >= 'A' && name[0] <= 'Z'; }
@@ -176,7 +180,6 @@ DriveType WindowsBackend::QueryDriveType(const std::string& name, const std::str
 
 std::unique_ptr<IPassThroughHandle> WindowsBackend::OpenVolume(const std::string& name,
                                                                const std::string& path, OpenError* err) {
-    (void)name;
     OpenError result = OpenError::None;
     std::unique_ptr<IPassThroughHandle> handle;
     const std::wstring widePath = win::WideFromUtf8(path);
@@ -188,7 +191,7 @@ std::unique_ptr<IPassThroughHandle> WindowsBackend::OpenVolume(const std::string
         if (h == INVALID_HANDLE_VALUE || h == nullptr) {
             result = OpenErrorFromError(::GetLastError());
         } else {
-            handle = std::make_unique<WindowsVolumeHandle>(sys_, h);
+            handle = std::make_unique<WindowsVolumeHandle>(sys_, h, name);
         }
     }
     if (err) *err = result;

@@ -17,6 +17,7 @@
 // clang-format on
 
 #include <functional>
+#include <string>
 
 namespace brev {
 
@@ -29,6 +30,10 @@ struct WindowsSystem {
     std::function<BOOL(HANDLE h)> closeHandle;
     std::function<UINT(const wchar_t* root)> getDriveType;
     std::function<DWORD()> getLogicalDrives;
+    // The location path of the USB device the open volume sits on
+    // ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)"); empty when it sits on none or the
+    // system cannot tell.
+    std::function<std::string(HANDLE volume)> usbLocationPath;
 
     // The real calls.
     static WindowsSystem Real();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
 #include <regex>
 
 #include "CliRun.h"
@@ -29,6 +30,20 @@ TEST(CliWatch, DownloadsToDevicesAsTheyArriveUntilTheCountIsDone) {
         ASSERT_GE(flash.size(), data.size());
         EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin())) << name;
     }
+}
+
+// An arriving device is chosen by where it sits, known once it is probed.
+TEST(CliWatch, ArrivalsAreChosenByTheirSlot) {
+    CliFolder dir;
+    std::ofstream(dir / "slots.ini") << "[slots]\n0-2=B\n";
+    WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(70000, 9)));
+    const RunResult r = dir.Run({"watch", "fw.up", "--simulate", "3", "--sim-attach-after", "50", "--count",
+                                 "1", "--device", "slot:B"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("sim1 [B]: device arrived"));
+    EXPECT_THAT(r.out, HasSubstr("sim1 [B]: OK"));
+    EXPECT_THAT(r.out, Not(HasSubstr("sim0")));
+    EXPECT_THAT(r.out, HasSubstr("1 succeeded, 0 failed"));
 }
 
 TEST(CliWatch, AnInterruptLetsRunningJobsFinishAndPrintsTheSummary) {

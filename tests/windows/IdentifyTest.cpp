@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +81,64 @@ TEST(WindowsIdentify, ParsesBusAndUntrimmedStringsFromTheDescriptor) {
         EXPECT_EQ(id.vendor, c.vendor);
         EXPECT_EQ(id.product, c.product);
     }
+}
+
+// The descriptor's serial number, as USB storage drivers fill it: blank-padded, or absent.
+TEST(WindowsIdentify, SerialNumberFromTheDescriptor) {
+    const struct {
+        const char* what;
+        uint32_t offset;
+        std::string text;
+        std::string serial;
+    } cases[] = {
+        {"plain", 80, "A1B2C3", "A1B2C3"},       {"padded", 80, "  A1B2C3    ", "A1B2C3"},
+        {"offset 0: none", 0, "", ""},           {"offset -1: none", 0xFFFFFFFF, "", ""},
+        {"offset past the buffer", 700, "", ""}, {"blanks only", 80, "    ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto answer = Descriptor(kUsb, 40, "BRVNTIS", 60, "DEVICE");
+        std::memcpy(answer.data() + 24, &c.offset, 4);
+        std::memcpy(answer.data() + 80, c.text.data(), c.text.size());
+        const VolumeIdentity id = ParseDeviceDescriptor(answer.data(), answer.size());
+        EXPECT_EQ(id.location.serial, c.serial);
+        EXPECT_EQ(id.product, "DEVICE");
+    }
+}
+
+TEST(WindowsIdentify, LocationPathAndDriveLetterOfAUsbVolume) {
+    FakeWindows fake;
+    fake.descriptor = Descriptor(kUsb, 40, "BRVNTIS", 60, "DEVICE");
+    WindowsSystem sys = fake.System();
+    std::vector<HANDLE> asked;
+    sys.usbLocationPath = [&asked](HANDLE h) {
+        asked.push_back(h);
+        return std::string("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)");
+    };
+    auto handle = MakeWindowsBackend(sys)->OpenVolume("E", "\\\\.\\E:", nullptr);
+    ASSERT_TRUE(handle);
+    VolumeIdentity id;
+    ASSERT_TRUE(handle->Identify(id));
+    EXPECT_EQ(id.location.portPath, "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)");
+    EXPECT_EQ(id.location.blockNode, "E:");
+    EXPECT_EQ(asked, std::vector<HANDLE>{test::kFakeHandle});
+
+    // A volume on another bus has no USB device to ask about.
+    fake.descriptor = Descriptor(kSata, 40, "BRVNTIS", 60, "DEVICE");
+    handle = MakeWindowsBackend(sys)->OpenVolume("F", "\\\\.\\F:", nullptr);
+    ASSERT_TRUE(handle && handle->Identify(id));
+    EXPECT_EQ(id.location.portPath, "");
+    EXPECT_EQ(id.location.blockNode, "F:");
+    EXPECT_EQ(asked.size(), 1u);
+}
+
+TEST(WindowsIdentify, FirstOfTheLocationPaths) {
+    const wchar_t two[] = L"PCIROOT(0)#USB(1)\0ACPI(_SB_)#USB(1)\0\0";
+    EXPECT_EQ(FirstMultiString(two, sizeof two / sizeof two[0]), "PCIROOT(0)#USB(1)");
+    const wchar_t unterminated[] = {L'U', L'S', L'B'};
+    EXPECT_EQ(FirstMultiString(unterminated, 3), "USB");
+    EXPECT_EQ(FirstMultiString(two, 0), "");
+    EXPECT_EQ(FirstMultiString(nullptr, 4), "");
 }
 
 TEST(WindowsIdentify, ConvertsFromTheAnsiCodePage) {
