@@ -342,7 +342,9 @@ void COutput::JobFinished(const std::string& name, const JobOutcome& outcome) {
                     } else {
                         obj.AddNull("flashId");
                     }
-                    obj.Add("bytes", outcome.bytesWritten).Add("seconds", seconds);
+                    obj.Add("bytes", outcome.bytesWritten);
+                    if (outcome.bytesSkipped > 0) obj.Add("bytesSkipped", outcome.bytesSkipped);
+                    obj.Add("seconds", seconds);
                     AddReason(obj, outcome);
                     emitJson(obj);
                 } else {
@@ -562,7 +564,10 @@ std::string COutput::finalLine(const Row& r) const {
     if (mode_ == OutputMode::Terminal)
         line += ", " + FormatBytes(b) + " transferred at " + FormatRate(b, seconds);
     line += ")";
-    if (verbose_ && !ok && r.outcome && !r.outcome->detail.empty()) line += ": " + r.outcome->detail;
+    // A verify's difference is its answer, not a diagnosis: always named.
+    const bool isVerify = r.outcome && r.outcome->kind == JobOutcome::Kind::Verify;
+    if ((verbose_ || isVerify) && !ok && r.outcome && !r.outcome->detail.empty())
+        line += ": " + r.outcome->detail;
     if (mode_ == OutputMode::Terminal) line = (ok ? "\x1b[32m" : "\x1b[31m") + line + "\x1b[0m";
     return line;
 }
