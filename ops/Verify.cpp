@@ -44,8 +44,9 @@ bool CompareFlash(const JobEnvironment& env, const DownloadJob& job, uint32_t bl
         if (diff.first != held.begin() + n) {
             const uint32_t at = addr + static_cast<uint32_t>(diff.first - held.begin());
             SetFailure(outcome, reason::kVerifyMismatch,
-                       "block " + std::to_string(at / blockSize) + " at " + HexText(at) + ": the device holds " +
-                           HexText(*diff.first) + ", the image " + HexText(*diff.second));
+                       "block " + std::to_string(at / blockSize) + " at " + HexText(at) +
+                           ": the device holds " + HexText(*diff.first) + ", the image " +
+                           HexText(*diff.second));
             return false;
         }
         outcome.bytesWritten += n;
@@ -99,7 +100,8 @@ bool StartVerify(const JobEnvironment& env, const std::vector<PresentDevice>& pr
     job.dataOffset = static_cast<int32_t>(checker.parser()->GetHeaderLength());
     job.blockCrcs = checker.parser()->GetBlockCrcs();
     job.eraseUse4K = eraseUse4K;
-    const bool started = StartRegisteredJob(env, job.deviceName, [env, job] { return RunVerifyJob(env, job); });
+    const bool started =
+        StartRegisteredJob(env, job.deviceName, [env, job] { return RunVerifyJob(env, job); });
     if (!started) report.log(text::FillText(text::kDeviceBusy, job.deviceName));
     return started;
 }

@@ -36,10 +36,10 @@ public:
             return ExitCode::Usage;
         }
         JobRunner runner(session, ctx.output);
-        return runner.RunOnce([&session, file = file_](const PresentDevice& device,
-                                                       const std::vector<PresentDevice>& present) {
-            return StartVerify(session.env(), present, device.name, file, session.eraseUse4K());
-        });
+        return runner.RunOnce(
+            [&session, file = file_](const PresentDevice& device, const std::vector<PresentDevice>& present) {
+                return StartVerify(session.env(), present, device.name, file, session.eraseUse4K());
+            });
     }
 
 private:

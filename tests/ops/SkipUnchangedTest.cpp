@@ -121,8 +121,8 @@ TEST_P(SkipOneChanged, RewritesOnlyTheChangedBlock) {
     }
     progress.push_back(100);
     EXPECT_THAT(notifier_.progress("sim0"), ElementsAreArray(progress));
-    EXPECT_THAT(notifier_.logs(), Contains(text::FillText(text::kBlocksUnchanged,
-                                                          static_cast<uint32_t>(blocks.size() - 1))));
+    EXPECT_THAT(notifier_.logs(),
+                Contains(text::FillText(text::kBlocksUnchanged, static_cast<uint32_t>(blocks.size() - 1))));
     const JobOutcome outcome = OnlyOutcome();
     EXPECT_TRUE(outcome.success);
     EXPECT_EQ(outcome.bytesWritten, changedLength);
@@ -134,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SkipCase{"Block5Of16_64K", 0x100000, 0, 0x50123},
                       // One block without skipping; compared and erased per 4 KiB unit here.
                       SkipCase{"Block5Of16_4K", 0x10000, 1, 0x5007},
-                      SkipCase{"Tail_64K", 0x28800, 0, 0x28001},
-                      SkipCase{"Tail_4K", 70000, 1, 69999}, SkipCase{"Block0_4K", 70000, 1, 3}),
+                      SkipCase{"Tail_64K", 0x28800, 0, 0x28001}, SkipCase{"Tail_4K", 70000, 1, 69999},
+                      SkipCase{"Block0_4K", 70000, 1, 3}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // A CRC-16 equal to the image's is no proof: the bytes are compared, and a block holding other
@@ -239,7 +239,8 @@ TEST_F(SkipRig, VerifyComparesEveryByteAndNamesTheFirstDifference) {
         const JobOutcome outcome = OnlyOutcome();
         EXPECT_FALSE(outcome.success);
         EXPECT_EQ(outcome.reason, reason::kVerifyMismatch);
-        EXPECT_THAT(outcome.detail, ::testing::StartsWith(use4K ? "block 81 at 0x51234" : "block 5 at 0x51234"));
+        EXPECT_THAT(outcome.detail,
+                    ::testing::StartsWith(use4K ? "block 81 at 0x51234" : "block 5 at 0x51234"));
         EXPECT_EQ(outcome.bytesWritten, 0x50000u);
         EXPECT_THAT(notifier_.images("sim0"), ElementsAreArray({ProgressLoading, ProgressFail}));
     }
