@@ -560,7 +560,10 @@ std::string COutput::finalLine(const Row& r) const {
     if (!ok && r.outcome && !r.outcome->reason.empty()) line += " " + r.outcome->reason;
     line += " (";
     if (r.outcome && r.outcome->flashId) line += "flash id " + Hex(*r.outcome->flashId) + ", ";
-    line += std::to_string(r.outcome ? r.outcome->bytesWritten : 0) + " bytes, " + FormatSeconds(seconds);
+    line += std::to_string(r.outcome ? r.outcome->bytesWritten : 0) + " bytes, ";
+    if (r.outcome && r.outcome->bytesSkipped > 0)
+        line += std::to_string(r.outcome->bytesSkipped) + " bytes unchanged, ";
+    line += FormatSeconds(seconds);
     if (mode_ == OutputMode::Terminal)
         line += ", " + FormatBytes(b) + " transferred at " + FormatRate(b, seconds);
     line += ")";

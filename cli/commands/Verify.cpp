@@ -24,7 +24,8 @@ public:
     ExitCode Execute(CommandContext& ctx) override {
         Session& session = *ctx.session;
         // The external flash's loader can write and checksum, but has no command to read it back.
-        if (session.exFlash() != 0) {
+        // (The window's exFlash setting does not apply: verify always means the internal flash.)
+        if (ctx.options.exFlash > 0) {
             ctx.output.Error("verify reads the internal flash only: the external flash cannot be read back");
             return ExitCode::Usage;
         }
