@@ -44,6 +44,7 @@ std::unique_ptr<ICommand> MakeDownloadCommand();
 std::unique_ptr<ICommand> MakeEraseCommand();
 std::unique_ptr<ICommand> MakeRandomTestCommand();
 std::unique_ptr<ICommand> MakeReadCommand();
+std::unique_ptr<ICommand> MakeVerifyCommand();
 std::unique_ptr<ICommand> MakeWatchCommand();
 std::unique_ptr<ICommand> MakeMakeImageCommand();
 

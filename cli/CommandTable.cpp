@@ -10,6 +10,7 @@ std::vector<std::unique_ptr<ICommand>> MakeCommands() {
     commands.push_back(MakeEraseCommand());
     commands.push_back(MakeRandomTestCommand());
     commands.push_back(MakeReadCommand());
+    commands.push_back(MakeVerifyCommand());
     commands.push_back(MakeWatchCommand());
     commands.push_back(MakeMakeImageCommand());
     return commands;

@@ -81,6 +81,14 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
     app.add_flag_callback(
            "--no-reset-after", [&o] { o.resetAfter = -1; }, "No reset program, whatever the settings say")
         ->group(kFlash);
+    app.add_flag_callback(
+           "--skip-unchanged", [&o] { o.skipUnchanged = 1; },
+           "Internal flash: leave blocks the device already holds byte for byte (settings key skipUnchanged)")
+        ->group(kFlash);
+    app.add_flag_callback(
+           "--no-skip-unchanged", [&o] { o.skipUnchanged = -1; },
+           "Internal flash: erase and write every block, whatever the settings say")
+        ->group(kFlash);
     AddBusByte(app, "--clk-div", o.clkDiv, "Bus clock divider sent with Init (0 stands for 9)");
     AddBusByte(app, "--line-mode", o.lineMode, "Bus line mode byte");
     AddBusByte(app, "--chip-sel-indirect", o.chipSelIndirect, "Bus chip-select (indirect) byte");

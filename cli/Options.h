@@ -25,6 +25,7 @@ struct CommonOptions {
     bool erase4k = false;    // --erase-4k
     int exFlash = 0;         // --ex-flash 1, --no-ex-flash -1, unset 0
     int resetAfter = 0;      // --reset-after 1, --no-reset-after -1, unset 0
+    int skipUnchanged = 0;   // --skip-unchanged 1, --no-skip-unchanged -1, unset 0
     std::string pins;        // --pins CS,CLK,MOSI,MISO
     std::optional<int> clkDiv, lineMode, chipSelIndirect, chipSelDirect, chipType;
 

@@ -371,7 +371,9 @@ void COutput::JobFinished(const std::string& name, const JobOutcome& outcome) {
                     } else {
                         obj.AddNull("flashId");
                     }
-                    obj.Add("bytes", outcome.bytesWritten).Add("seconds", seconds);
+                    obj.Add("bytes", outcome.bytesWritten);
+                    if (outcome.bytesSkipped > 0) obj.Add("bytesSkipped", outcome.bytesSkipped);
+                    obj.Add("seconds", seconds);
                     AddReason(obj, outcome);
                     emitDeviceJson(std::move(obj), name);
                 } else {
@@ -588,11 +590,17 @@ std::string COutput::finalLine(const Row& r) const {
     if (!ok && r.outcome && !r.outcome->reason.empty()) line += " " + r.outcome->reason;
     line += " (";
     if (r.outcome && r.outcome->flashId) line += "flash id " + Hex(*r.outcome->flashId) + ", ";
-    line += std::to_string(r.outcome ? r.outcome->bytesWritten : 0) + " bytes, " + FormatSeconds(seconds);
+    line += std::to_string(r.outcome ? r.outcome->bytesWritten : 0) + " bytes, ";
+    if (r.outcome && r.outcome->bytesSkipped > 0)
+        line += std::to_string(r.outcome->bytesSkipped) + " bytes unchanged, ";
+    line += FormatSeconds(seconds);
     if (mode_ == OutputMode::Terminal)
         line += ", " + FormatBytes(b) + " transferred at " + FormatRate(b, seconds);
     line += ")";
-    if (verbose_ && !ok && r.outcome && !r.outcome->detail.empty()) line += ": " + r.outcome->detail;
+    // A verify's difference is its answer, not a diagnosis: always named.
+    const bool isVerify = r.outcome && r.outcome->kind == JobOutcome::Kind::Verify;
+    if ((verbose_ || isVerify) && !ok && r.outcome && !r.outcome->detail.empty())
+        line += ": " + r.outcome->detail;
     if (mode_ == OutputMode::Terminal) line = (ok ? "\x1b[32m" : "\x1b[31m") + line + "\x1b[0m";
     return line;
 }

@@ -42,6 +42,7 @@ bool Session::loadSettings(std::string& error) {
     LoadSettings(file, settings, window);
 
     if (options_.resetAfter != 0) settings.resetAfterDownloadFlag = options_.resetAfter > 0 ? 1 : 0;
+    if (options_.skipUnchanged != 0) settings.skipUnchanged = options_.skipUnchanged > 0 ? 1 : 0;
     if (options_.clkDiv) settings.busClkDiv = static_cast<uint8_t>(*options_.clkDiv);
     if (options_.lineMode) settings.busLineMode = static_cast<uint8_t>(*options_.lineMode);
     if (options_.chipSelIndirect)

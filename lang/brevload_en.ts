@@ -64,6 +64,10 @@
         <translation>Verifying data...</translation>
     </message>
     <message>
+        <source>%s个数据块未改变</source>
+        <translation>%s blocks unchanged</translation>
+    </message>
+    <message>
         <source>正在擦除...</source>
         <translation>Erasing...</translation>
     </message>

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -64,6 +66,24 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
     const uint64_t offset = static_cast<uint64_t>(job.dataOffset);
     const BlockCrcTable* checked = job.blockCrcs.get();
     std::vector<uint8_t> buffer(kLargestSingleBlock);
+    const bool skipUnchanged = env.settings != nullptr && env.settings->skipUnchanged.load() != 0;
+    std::vector<uint8_t> deviceData(skipUnchanged ? kLargestSingleBlock : 0);
+    uint32_t blocksUnchanged = 0;
+    // Whether the device already holds the block's bytes: its CRC first (one small command), and
+    // when that matches the bytes themselves, since a CRC-16 match is no proof. Nothing when asking
+    // failed.
+    auto deviceHolds = [&](uint32_t addr, uint32_t length, uint16_t crc) -> std::optional<bool> {
+        uint8_t answer[2] = {0, 0};
+        if (!loaderRef.GetCrc16(answer, addr, length)) return std::nullopt;
+        if (GetLe16(answer) != crc) return false;
+        for (uint32_t done = 0; done < length; done += kReadBackChunk) {
+            const uint32_t n = std::min(kReadBackChunk, length - done);
+            if (!loaderRef.SendIn(cmd::ReadBlock(n, addr + done, selector), deviceData.data() + done, n)) {
+                return std::nullopt;
+            }
+        }
+        return std::memcmp(deviceData.data(), buffer.data(), length) == 0;
+    };
     auto writeBlock = [&](uint32_t addr, uint32_t length) {
         const int64_t block = addr / blockSize;
         if (!file.ReadAt(offset + addr, buffer.data(), length)) {
@@ -79,6 +99,19 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
                                "block " + std::to_string(block) + " at " + HexText(addr) +
                                    ": the file's data differs from the checked image");
         }
+        if (skipUnchanged) {
+            const std::optional<bool> held =
+                deviceHolds(addr, length, expected ? *expected : Crc16Ccitt(buffer.data(), length));
+            if (!held) {
+                SetDeviceFailure(outcome, device, reason::kReadFailed, block);
+                return false;
+            }
+            if (*held) {
+                ++blocksUnchanged;
+                outcome.bytesSkipped += length;
+                return true;
+            }
+        }
         if (!EraseWriteVerify(loader, addr, buffer.data(), length, unit, expected)) {
             SetDeviceFailure(outcome, device, reason::kWriteFailed, block);
             return false;
@@ -87,7 +120,11 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         return true;
     };
 
-    if (dataLength <= kLargestSingleBlock) {
+    // Blocks are compared whole and erased whole, so a block's erase must not reach into another
+    // block that may be left as it is. Each block is one erase unit, bar the tail, whose unit
+    // lies past every other block; only the single block of a small image can span several
+    // 4 KiB units, and when blocks may be skipped it is split into its units instead.
+    if (dataLength <= (skipUnchanged ? blockSize : kLargestSingleBlock)) {
         if (!writeBlock(0, dataLength)) return false;
     } else {
         const uint32_t k = dataLength / blockSize;
@@ -105,6 +142,7 @@ bool WriteInternalFlash(const JobEnvironment& env, const DownloadJob& job, JobFi
         if (!writeBlock(0, blockSize)) return false;
         report.log(text::kVerifyingData);
     }
+    if (skipUnchanged) report.log(text::FillText(text::kBlocksUnchanged, blocksUnchanged));
 
     if (env.settings != nullptr && env.settings->resetAfterDownloadFlag.load() != 0) {
         RunResetProgram(env, loaderRef, clk);

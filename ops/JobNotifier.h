@@ -12,11 +12,12 @@ enum ProgressState : int { ProgressLoading = 0, ProgressSuccess = 1, ProgressFai
 
 // What a finished job achieved, for summaries (the window ignores it).
 struct JobOutcome {
-    enum class Kind { Download, EraseOnly, RandomTest, ReadBack };
+    enum class Kind { Download, EraseOnly, RandomTest, ReadBack, Verify };
     Kind kind = Kind::Download;
     bool success = false;
     std::optional<uint32_t> flashId;  // as logged ("FLASH ID %X" or the external identity)
-    uint64_t bytesWritten = 0;        // bytes written and verified (or read, for a read-back)
+    uint64_t bytesWritten = 0;        // bytes written and verified (or read, for a read-back or verify)
+    uint64_t bytesSkipped = 0;        // image bytes the device already held, left as they were
     // Why it failed, one of the codes in ops/Failure.h (empty on success), decided by the first
     // step that failed; `detail` names that step and how it failed, for logs.
     std::string reason;

@@ -79,4 +79,11 @@ void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job);
 bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
                    const std::string& deviceName, const std::filesystem::path& output = {});
 
+// UI thread: checks the update image, then starts a job that reads back the flash range its data
+// occupies and compares every byte, writing nothing. A difference fails the job with
+// verify-mismatch, naming the first differing address and its block (4 KiB blocks with
+// eraseUse4K, else 64 KiB).
+bool StartVerify(const JobEnvironment& env, const std::vector<PresentDevice>& presentDevices,
+                 const std::string& deviceName, const std::string& filePath, int eraseUse4K = 0);
+
 }  // namespace brev

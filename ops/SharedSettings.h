@@ -14,6 +14,8 @@ namespace brev {
 struct SharedSettings {
     std::atomic<int> autoDownloadFlag{0};
     std::atomic<int> resetAfterDownloadFlag{0};
+    // Internal-flash downloads leave blocks the device already holds byte for byte.
+    std::atomic<int> skipUnchanged{0};
     std::atomic<uint8_t> busClkDiv{0};
     std::atomic<uint8_t> busLineMode{0};
     std::atomic<uint8_t> busChipSelIndirect{0};

@@ -22,6 +22,7 @@ inline constexpr const char* kFlashId = "FLASH ID %X";
 inline constexpr const char* kExternalFlashId = "外部 FLASH ID %x";
 inline constexpr const char* kWritingData = "正在写入数据...";
 inline constexpr const char* kVerifyingData = "正在校验数据...";
+inline constexpr const char* kBlocksUnchanged = "%s个数据块未改变";
 inline constexpr const char* kErasing = "正在擦除...";
 inline constexpr const char* kFileReadFailed = "读取文件失败";
 inline constexpr const char* kDownloadDoneReattach = "数据写入完成，若想再次升级，请重新接入设备";

@@ -17,6 +17,7 @@ bool WriteInt(ISettingsStore& store, const char* key, int value) {
 void LoadSharedSettings(ISettingsStore& store, SharedSettings& shared) {
     shared.autoDownloadFlag = store.ReadInt(kSettingsSection, "autoDownload", 0);
     shared.resetAfterDownloadFlag = store.ReadInt(kSettingsSection, "resetSystemAfterDownload", 0);
+    shared.skipUnchanged = store.ReadInt(kSettingsSection, "skipUnchanged", 0) != 0 ? 1 : 0;
     shared.busClkDiv = LowByte(store.ReadInt(kSettingsSection, "clkDiv", 0));
     shared.busLineMode = LowByte(store.ReadInt(kSettingsSection, "lineMode", 0));
     shared.busChipSelIndirect = LowByte(store.ReadInt(kSettingsSection, "chipSelIndirect", 0));

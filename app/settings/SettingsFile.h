@@ -22,7 +22,9 @@ struct WindowSettings {
     std::string so = "PB8";
 };
 
-// autoDownload, resetSystemAfterDownload, the five bus keys (low 8 bits kept) and downloadFile.
+// autoDownload, resetSystemAfterDownload, skipUnchanged (any non-zero value is on), the five bus
+// keys (low 8 bits kept) and downloadFile. skipUnchanged is never written: the window has no
+// option for it, and a save keeps the key as the operator wrote it.
 void LoadSharedSettings(ISettingsStore& store, SharedSettings& shared);
 // exFlash (any non-zero value is on) and the four pin names.
 WindowSettings LoadWindowSettings(ISettingsStore& store);

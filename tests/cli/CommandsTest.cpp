@@ -155,6 +155,51 @@ TEST(CliDownload, AFaultOnOneDeviceFailsOnlyThatDevice) {
     }
 }
 
+// A re-download that may skip blocks writes only the changed one: from the option or the
+// settings key, unless --no-skip-unchanged says otherwise. verify tells the two images apart.
+TEST(CliDownload, SkipUnchangedWritesOnlyTheChangedBlockAndVerifySeesIt) {
+    CliFolder dir;
+    const Image img = MakeImageIn(dir);
+    std::vector<uint8_t> changed = img.data;
+    changed[0x1ABCD] ^= 0x40;  // block 1 of 1, 2, the tail and 0
+    WriteBytes(dir / "fw2.up", MakeUpdateImage(changed));
+    const std::vector<std::string> sim = {"--simulate", "1", "--sim-dir", "flash"};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), sim.begin(), sim.end());
+        return dir.Run(args);
+    };
+    ASSERT_EQ(run({"download", "fw.up", "-q"}).exitCode, 0);
+    EXPECT_EQ(run({"verify", "fw.up", "-q"}).exitCode, 0);
+
+    const RunResult differs = run({"verify", "fw2.up"});
+    EXPECT_EQ(differs.exitCode, 1) << differs.out << differs.err;
+    EXPECT_THAT(differs.out, HasSubstr("verify-mismatch"));
+    EXPECT_THAT(differs.out, HasSubstr("block 1 at 0x1ABCD"));
+    EXPECT_TRUE(StartsWith(ReadBytes(dir / "flash/sim0.flash"), img.data));  // verify wrote nothing
+
+    const RunResult skip = run({"download", "fw2.up", "--skip-unchanged", "--json"});
+    ASSERT_EQ(skip.exitCode, 0) << skip.out << skip.err;
+    EXPECT_THAT(skip.out, HasSubstr(R"("text":"3个数据块未改变")"));
+    EXPECT_THAT(skip.out, HasSubstr(R"("bytes":65536,"bytesSkipped":134464)"));
+    EXPECT_TRUE(StartsWith(ReadBytes(dir / "flash/sim0.flash"), changed));
+    EXPECT_EQ(run({"verify", "fw2.up", "-q"}).exitCode, 0);
+
+    // The settings key turns it on for every download; the option turns it off again.
+    std::ofstream(dir / "confile.inf") << "[setting]\r\nskipUnchanged=1\r\n";
+    const RunResult fromSettings = run({"download", "fw.up"});
+    ASSERT_EQ(fromSettings.exitCode, 0) << fromSettings.err;
+    EXPECT_THAT(fromSettings.out, HasSubstr("65536 bytes, 134464 bytes unchanged"));
+    const RunResult full = run({"download", "fw.up", "--no-skip-unchanged", "--json"});
+    ASSERT_EQ(full.exitCode, 0) << full.err;
+    EXPECT_THAT(full.out, HasSubstr(R"("bytes":200000,"seconds")"));
+    EXPECT_THAT(full.out, Not(HasSubstr("未改变")));
+
+    // The external flash cannot be read back; the window's choice of it does not stop verify.
+    EXPECT_EQ(run({"verify", "fw.up", "--ex-flash"}).exitCode, 2);
+    std::ofstream(dir / "confile.inf") << "[setting]\r\nexFlash=1\r\n";
+    EXPECT_EQ(run({"verify", "fw.up", "-q"}).exitCode, 0);
+}
+
 // A simulated path that takes 32 KiB per request: each 64 KiB read goes out as two, and the file
 // is whole; without the split the simulator would refuse every read.
 TEST(CliRead, ReadsLargerThanTheSimulatedPathTakesAreSplit) {

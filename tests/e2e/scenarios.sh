@@ -234,6 +234,34 @@ else
     pass ex-flash
 fi
 
+# --- Re-download with --skip-unchanged after one byte of block 2 changed: only that block is
+# written, the read-back equals the new image, and verify finds the device equal to it.
+off=$((2 * 65536 + 17))
+byte=$(od -An -tu1 -j $off -N1 $T/data.bin | tr -d ' ')
+cp $T/data.bin $T/data3.bin
+printf "\\$(printf %03o $((255 - byte)))" | dd of=$T/data3.bin bs=1 seek=$off conv=notrunc 2>/dev/null
+brevload-cli make-image $T/data3.bin $T/img3.up >/dev/null || fail skip-unchanged "brevload-cli make-image failed"
+start_gadget ga dummy_udc.0 --flash $T/ga.nor
+a=$(wait_disk ga)
+out=$(brevload-cli download $T/img3.up --skip-unchanged --json --device "$a" 2>&1)
+rc=$?
+echo "$out" | grep '"event":"result"'
+brevload-e2e-probe readback "$a" 0 300000 $T/readback3.bin
+brevload-cli verify $T/img3.up --device "$a" -q
+vrc=$?
+stop_gadget ga
+if [ $rc -ne 0 ]; then
+    fail skip-unchanged "exit status $rc"
+elif ! echo "$out" | grep -q '"bytes":65536,"bytesSkipped":234464'; then
+    fail skip-unchanged "not exactly the changed block was written"
+elif ! cmp -s $T/readback3.bin $T/data3.bin; then
+    fail skip-unchanged "the read-back differs from the new image data"
+elif [ $vrc -ne 0 ]; then
+    fail skip-unchanged "verify ended with $vrc"
+else
+    pass skip-unchanged
+fi
+
 # --- Faults in the model: an unknown command comes back as CHECK CONDITION with the model's
 # sense data (ILLEGAL REQUEST, which the host's SCSI layer passes on untouched); a bit flipped in the second written block ends the download with exit 1.
 start_gadget ga dummy_udc.0 --flip-write 2

@@ -29,6 +29,7 @@ TEST(SettingsFileTest, MissingFileGivesDefaultsAndSaveWritesAllThirteenKeys) {
     EXPECT_EQ(shared.autoDownloadFlag, 0);
     EXPECT_EQ(shared.resetAfterDownloadFlag, 0);
     EXPECT_EQ(shared.busChipType, 0);
+    EXPECT_EQ(shared.skipUnchanged, 0);
     EXPECT_EQ(shared.downloadFilePath(), "");
     EXPECT_FALSE(window.exFlash);
     EXPECT_EQ(window.cs + window.clk + window.si + window.so, "PB5PB6PB7PB8");
@@ -65,6 +66,7 @@ TEST(SettingsFileTest, StoredValuesLoadByTheirRulesAndSaveBackNormalised) {
                     "chipSelDirect=abc\r\n"
                     "chipType=257\r\n"
                     "exFlash=2\r\n"
+                    "skipUnchanged=2\r\n"
                     "cs=PA1\r\n");
     SharedSettings shared;
     WindowSettings window;
@@ -76,6 +78,7 @@ TEST(SettingsFileTest, StoredValuesLoadByTheirRulesAndSaveBackNormalised) {
     EXPECT_EQ(shared.busChipSelIndirect, 2);
     EXPECT_EQ(shared.busChipSelDirect, 0);
     EXPECT_EQ(shared.busChipType, 1);
+    EXPECT_EQ(shared.skipUnchanged, 1);
     EXPECT_TRUE(window.exFlash);
     EXPECT_EQ(window.cs, "PA1");
     EXPECT_EQ(window.clk, "PB6");
@@ -91,6 +94,7 @@ TEST(SettingsFileTest, StoredValuesLoadByTheirRulesAndSaveBackNormalised) {
               "chipSelDirect=0\r\n"
               "chipType=1\r\n"
               "exFlash=1\r\n"
+              "skipUnchanged=2\r\n"
               "cs=PA1\r\n"
               "downloadFile=\r\n"
               "clk=PB6\r\n"
