@@ -103,9 +103,10 @@ bool Station::open(StationOptions options, std::string& error) {
     if (!deviceLocks_ && options.simulation) {
         // Two runs on the same simulated devices' folder see each other; private folders never meet.
         const std::filesystem::path& shared = options.simulation->flashDir;
-        deviceLocks_ = MakePlatformDeviceLocks(
-            (!shared.empty() ? shared : !privateFolder_.empty() ? privateFolder_ : folders_.programFolder) /
-            "locks");
+        deviceLocks_ = MakePlatformDeviceLocks((!shared.empty()           ? shared
+                                                : !privateFolder_.empty() ? privateFolder_
+                                                                          : folders_.programFolder) /
+                                               "locks");
     } else if (!deviceLocks_ && !options.backend) {
         deviceLocks_ = MakePlatformDeviceLocks();
     }

@@ -177,9 +177,9 @@ JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job)
     const JobReport report(env.notifier, job.deviceName);
     // Held to the job's end: no other process drives the device meanwhile.
     std::unique_ptr<IDeviceLock> lock;
-    if (JobOutcome busy; !TakeDeviceLock(env, job.lockKey.empty() ? job.devicePath : job.lockKey, report, busy,
-                                         lock)) {
-        busy.kind = job.eraseOnly != 0    ? JobOutcome::Kind::EraseOnly
+    if (JobOutcome busy;
+        !TakeDeviceLock(env, job.lockKey.empty() ? job.devicePath : job.lockKey, report, busy, lock)) {
+        busy.kind = job.eraseOnly != 0     ? JobOutcome::Kind::EraseOnly
                     : job.writeRandom != 0 ? JobOutcome::Kind::RandomTest
                                            : JobOutcome::Kind::Download;
         return busy;

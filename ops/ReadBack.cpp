@@ -114,13 +114,14 @@ bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& 
         return false;
     }
     CJobRegistry* registry = env.registry;
-    const bool started = StartRegisteredJob(
-        env, deviceName,
-        [env, devicePath = device->devicePath, deviceName, path, fileKey, registry, lockKey = DeviceLockKey(*device)] {
-            const JobOutcome outcome = RunReadBack(env, devicePath, deviceName, path, lockKey);
-            registry->ReleaseFile(fileKey);
-            return outcome;
-        });
+    const bool started = StartRegisteredJob(env, deviceName,
+                                            [env, devicePath = device->devicePath, deviceName, path, fileKey,
+                                             registry, lockKey = DeviceLockKey(*device)] {
+                                                const JobOutcome outcome =
+                                                    RunReadBack(env, devicePath, deviceName, path, lockKey);
+                                                registry->ReleaseFile(fileKey);
+                                                return outcome;
+                                            });
     if (!started) {
         registry->ReleaseFile(fileKey);
         report.log(text::FillText(text::kDeviceBusy, deviceName));

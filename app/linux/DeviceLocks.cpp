@@ -37,7 +37,8 @@ private:
 bool Usable(const std::filesystem::path& folder, mode_t mode) {
     if (::mkdir(folder.c_str(), mode) == 0) (void)::chmod(folder.c_str(), mode);  // past the umask
     struct stat st {};
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 std::filesystem::path SharedFolder() {

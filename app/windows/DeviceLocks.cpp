@@ -62,7 +62,8 @@ public:
         if (wait == WAIT_TIMEOUT) {
             attempt.busy = true;
         } else {
-            attempt.error = "cannot wait for the device's mutex (error " + std::to_string(GetLastError()) + ")";
+            attempt.error =
+                "cannot wait for the device's mutex (error " + std::to_string(GetLastError()) + ")";
         }
         return attempt;
     }

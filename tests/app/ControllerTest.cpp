@@ -147,8 +147,9 @@ TEST_F(ControllerTest, PcModeDeviceAtStartFollowsModeFile) {
 
         EXPECT_EQ(controller->pcUpdateSupport(), c.served ? 1 : 0);
         if (c.served) {
-            EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim0", "Tips [sim0] 检测到设备已插入",
-                                                     "EnableOptionControls 0"));
+            EXPECT_THAT(window->calls(),
+                        ElementsAre("Create", "AddDeviceItem sim0", "Tips [sim0] 检测到设备已插入",
+                                    "EnableOptionControls 0"));
             EXPECT_TRUE(controller->pcModeActive());
         } else {
             // Not even a later arrival matches it.

@@ -2,7 +2,6 @@
 // finds the device held and fails at once as busy, naming the holder; the first is not disturbed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,8 +34,8 @@ TEST(CliDeviceLock, ASecondProcessOnAHeldDeviceFailsAsBusy) {
     CliFolder dir;
     const auto data = SomeData(200000, 3);
     WriteBytes(dir / "fw.up", MakeUpdateImage(data));
-    const std::vector<std::string> common = {"download", "fw.up",         "--simulate", "1",   "--sim-dir",
-                                             "flash",    "--sim-profile", "realistic"};
+    const std::vector<std::string> common = {"download",  "fw.up", "--simulate",    "1",
+                                             "--sim-dir", "flash", "--sim-profile", "realistic"};
 
     int fd = -1;
     std::vector<std::string> first = common;

@@ -725,13 +725,25 @@ TEST_F(Reasons, CausesAroundTheCommands) {
     shortCrc.shortBytes = 1;
     auto locks = std::make_shared<HeldLocks>("port-0-9");
     const std::vector<Case> cases = {
-        {"short", nullptr, "short-transfer", "GetCrc16 at 0x10000 (65536 bytes): short transfer, 1 bytes not moved",
-         {"FLASH ID 1640EF", "正在写入数据...", "数据写入失败"}, true},
-        {"gone", [&](const std::string& name) { bus_->Detach(name); }, "open-failed", "Open gone: not found",
-         {"数据写入失败"}, false},
+        {"short",
+         nullptr,
+         "short-transfer",
+         "GetCrc16 at 0x10000 (65536 bytes): short transfer, 1 bytes not moved",
+         {"FLASH ID 1640EF", "正在写入数据...", "数据写入失败"},
+         true},
+        {"gone",
+         [&](const std::string& name) { bus_->Detach(name); },
+         "open-failed",
+         "Open gone: not found",
+         {"数据写入失败"},
+         false},
         // Another process holds the device's port: nothing is sent, the operator is told it is busy.
-        {"locked", [&](const std::string&) { present_.back().location.portPath = "0-9"; }, "busy",
-         "the lock of port-0-9 is held by process 42", {"设备locked正在操作中，请等待完成"}, false},
+        {"locked",
+         [&](const std::string&) { present_.back().location.portPath = "0-9"; },
+         "busy",
+         "the lock of port-0-9 is held by process 42",
+         {"设备locked正在操作中，请等待完成"},
+         false},
     };
     env_.deviceLocks = locks;
     for (const Case& c : cases) {
