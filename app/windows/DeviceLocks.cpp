@@ -45,7 +45,7 @@ public:
 
     DeviceLockAttempt TryLock(const std::string& key) override {
         DeviceLockAttempt attempt;
-        const std::wstring name = WideFromUtf8(scope_ + DeviceLockName(key));
+        const std::wstring name = win::WideFromUtf8(scope_ + DeviceLockName(key));
         // Global: other sessions (a service, another user) see it too; Local when that is refused.
         HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str());
         if (mutex == nullptr) mutex = CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
