@@ -4,6 +4,7 @@
 
 #include "app/Console.h"
 #include "app/CrashHandler.h"
+#include "app/LogLine.h"
 #include "app/settings/SettingsFile.h"
 #include "image/ImageChecker.h"
 #include "ops/Texts.h"
@@ -14,10 +15,6 @@ namespace {
 constexpr const char* kDeviceAtStart = "检测到设备已插入";
 constexpr const char* kDeviceArrived = "检查到设备接入";
 constexpr const char* kDeviceRemoved = "设备移除";
-
-std::string Tagged(const std::string& device, const std::string& text) {
-    return device.empty() ? text : "[" + device + "] " + text;
-}
 
 }  // namespace
 
@@ -38,7 +35,7 @@ void CAppController::ConsoleTee::print(const std::string& line) {
 
 void CAppController::ConsoleTee::PostProgressPos(const std::string& name, int percent) {
     if (auto* w = owner_.window_.get()) w->PostProgressPos(name, percent);
-    print(Tagged(name, std::to_string(percent) + "%"));
+    print(DeviceLogLine(name, std::to_string(percent) + "%"));
 }
 
 void CAppController::ConsoleTee::PostProgressImage(const std::string& name, int state) {
@@ -50,8 +47,10 @@ void CAppController::ConsoleTee::PostEnableControls(const std::string& name, int
 }
 
 void CAppController::ConsoleTee::AddTipsText(const std::string& text, const std::string& device) {
-    if (auto* w = owner_.window_.get()) w->AddTipsText(text, device);
-    print(Tagged(device, text));
+    // The window's line names the device too (the window adds only the time stamp).
+    const std::string line = DeviceLogLine(device, text);
+    if (auto* w = owner_.window_.get()) w->AddTipsText(line, device);
+    print(line);
 }
 
 void CAppController::ConsoleTee::ShowFileParseError(int code) {
@@ -66,7 +65,7 @@ void CAppController::ConsoleTee::ShowMessageBox(const std::string& text, const s
 
 void CAppController::ConsoleTee::JobFinished(const std::string& name, const JobOutcome& outcome) {
     if (auto* w = owner_.window_.get()) w->JobFinished(name, outcome);
-    print(Tagged(name, outcome.success ? "succeeded" : "FAILED"));
+    print(DeviceLogLine(name, outcome.success ? "succeeded" : "FAILED"));
 }
 
 // --- controller ----------------------------------------------------------------------------
@@ -294,7 +293,7 @@ bool CAppController::startConsoleDownload(const std::string& name) {
     request.pins = window_->pinTexts();
     request.filePath = consoleFilePath_;
     bool started = StartDownloadJob(jobEnvironment(), presentDevices_, request);
-    if (!started) notifier_.print(Tagged(name, "download not started"));
+    if (!started) notifier_.print(DeviceLogLine(name, "download not started"));
     return started;
 }
 

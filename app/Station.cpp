@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/DeviceLocks.h"
 #include "app/PlatformBackend.h"
 #include "app/settings/SettingsFile.h"
 #include "base/Utf8Path.h"
@@ -98,6 +99,17 @@ bool Station::open(StationOptions options, std::string& error) {
         }
         folders_ = options.folders ? *options.folders : CurrentProgramFolders();
     }
+    deviceLocks_ = std::move(options.deviceLocks);
+    if (!deviceLocks_ && options.simulation) {
+        // Two runs on the same simulated devices' folder see each other; private folders never meet.
+        const std::filesystem::path& shared = options.simulation->flashDir;
+        deviceLocks_ = MakePlatformDeviceLocks((!shared.empty()           ? shared
+                                                : !privateFolder_.empty() ? privateFolder_
+                                                                          : folders_.programFolder) /
+                                               "locks");
+    } else if (!deviceLocks_ && !options.backend) {
+        deviceLocks_ = MakePlatformDeviceLocks();
+    }
     pcUpdateSupport_ = ReadPcUpdateSupport(folders_.modeFile);
     if (!options.slotsFile.empty()) {
         if (!slots_.Load(options.slotsFile, error)) {
@@ -186,6 +198,7 @@ JobEnvironment Station::Environment(IJobNotifier* notifier) {
     env.sleep = sleep_;
     env.vendorPatterns = vendorPatterns_;
     env.productPatterns = productPatterns_;
+    env.deviceLocks = deviceLocks_;
     return env;
 }
 

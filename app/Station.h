@@ -44,6 +44,9 @@ struct StationOptions {
     // Job environment pieces; defaults: a millisecond tick and std::this_thread::sleep_for.
     std::function<uint32_t()> tickCount;
     std::function<void(std::chrono::milliseconds)> sleep;
+    // Device locks other processes see. Default: the platform's (in the simulated devices'
+    // folder, or the private one, for a simulated run); none for a given `backend`.
+    std::shared_ptr<IDeviceLocks> deviceLocks;
 };
 
 class Station {
@@ -110,6 +113,7 @@ private:
     std::shared_ptr<IPassThroughBackend> backend_;
     std::function<uint32_t()> tickCount_;
     std::function<void(std::chrono::milliseconds)> sleep_;
+    std::shared_ptr<IDeviceLocks> deviceLocks_;
     SharedSettings settings_;
     bool finished_ = false;
     CJobRegistry registry_;  // last: its threads are joined before anything they use goes

@@ -44,6 +44,7 @@ int MassDevice::Open() {
 
     // Only removable and CD-ROM volumes are candidates; nothing else is ever opened.
     const DriveType type = backend_->QueryDriveType(name_, devicePath_);
+    if (type == DriveType::NoRootDir) lastOpenError_ = OpenError::NotFound;  // gone since it was listed
     if (type != DriveType::Removable && type != DriveType::CdRom) return 0;
 
     OpenError err = OpenError::None;

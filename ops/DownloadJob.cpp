@@ -9,6 +9,7 @@
 #include "base/Utf8Path.h"
 #include "image/Crc16.h"
 #include "image/ImageChecker.h"
+#include "ops/DeviceLock.h"
 #include "ops/Failure.h"
 #include "ops/JobFile.h"
 #include "ops/JobReport.h"
@@ -212,6 +213,15 @@ uint8_t JobClkDiv(const JobEnvironment& env) {
 
 JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job) {
     const JobReport report(env.notifier, job.deviceName);
+    // Held to the job's end: no other process drives the device meanwhile.
+    std::unique_ptr<IDeviceLock> lock;
+    if (JobOutcome busy;
+        !TakeDeviceLock(env, job.lockKey.empty() ? job.devicePath : job.lockKey, report, busy, lock)) {
+        busy.kind = job.eraseOnly != 0     ? JobOutcome::Kind::EraseOnly
+                    : job.writeRandom != 0 ? JobOutcome::Kind::RandomTest
+                                           : JobOutcome::Kind::Download;
+        return busy;
+    }
     auto device = std::make_shared<MassDevice>(env.backend, job.devicePath, job.deviceName,
                                                env.vendorPatterns, env.productPatterns);
     auto protocol = std::make_shared<CFlashProtocol>();
@@ -281,6 +291,7 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
 
     job.deviceName = device->name;
     job.devicePath = device->devicePath;
+    job.lockKey = DeviceLockKey(*device);
     job.eraseOnly = request.eraseOnly;
     job.eraseUse4K = request.eraseUse4K;
     job.writeRandom = request.writeRandom;
@@ -297,6 +308,7 @@ bool StartRandomTest(const JobEnvironment& env, const PresentDevice& device, int
     DownloadJob job;
     job.deviceName = device.name;
     job.devicePath = device.devicePath;
+    job.lockKey = DeviceLockKey(device);
     job.writeRandom = 1;
     job.eraseUse4K = eraseUse4K;
     return StartJobThread(env, job);

@@ -31,7 +31,7 @@ public:
     virtual void PostProgressImage(const std::string& name, int state) = 0;
     virtual void PostEnableControls(const std::string& name, int enable) = 0;
     // One operation-log line. `device` names the device the line is about (empty when none);
-    // the window shows only `text`, the command-line tool shows both.
+    // every line an operator reads names it (the controller puts it into the window's text).
     virtual void AddTipsText(const std::string& text, const std::string& device) = 0;
     // UI thread: the message box for an image result code (nothing for codes without a text).
     virtual void ShowFileParseError(int code) = 0;

@@ -14,6 +14,7 @@
 #include "device/CMutilMassStorage.h"
 #include "device/CommandSet.h"
 #include "image/BlockCrcTable.h"
+#include "ops/DeviceLock.h"
 #include "ops/JobNotifier.h"
 #include "ops/JobRegistry.h"
 #include "ops/SharedSettings.h"
@@ -37,6 +38,8 @@ struct JobEnvironment {
     // Patterns a job's own device handle must match when it opens (the controller's lists).
     PatternList vendorPatterns = VendorPatterns();
     PatternList productPatterns = ProductPatterns(true);
+    // Locks shared with other processes; null: only this process's registry keeps jobs apart.
+    std::shared_ptr<IDeviceLocks> deviceLocks;
 };
 
 // Arguments of StartDownload, plus the pin texts copied on the UI thread.
@@ -56,6 +59,7 @@ struct DownloadJob {
     std::string filePath;
     std::string deviceName;
     std::string devicePath;
+    std::string lockKey;  // DeviceLockKey of the device; empty: devicePath
     int32_t dataOffset = 0;
     int32_t eraseOnly = 0, eraseUse4K = 0, writeRandom = 0, exFlash = 0;
     bool pcModeDevice = false;  // the job's own device runs its PC-mode firmware

@@ -61,9 +61,11 @@ JobOutcome RunEraseOnly(const JobEnvironment& env, const std::shared_ptr<CDataLo
 JobOutcome RunRandomDataTest(const JobEnvironment& env, int eraseUse4K,
                              const std::shared_ptr<CDataLoader>& loader, const std::string& deviceName);
 
-// Reads the first MiB of the device into `output` (truncated first).
+// Reads the first MiB of the device into `output` (truncated first), holding the device's lock
+// (`lockKey`; empty: devicePath).
 JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
-                       const std::string& deviceName, const std::filesystem::path& output);
+                       const std::string& deviceName, const std::filesystem::path& output,
+                       const std::string& lockKey = {});
 
 constexpr uint32_t kRandomDataSize = 0x80000;
 constexpr uint32_t kReadBackChunk = 0x10000;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Utf8Path.h"
+#include "ops/DeviceLock.h"
 #include "ops/Failure.h"
 #include "ops/JobReport.h"
 #include "ops/JobStart.h"
@@ -24,10 +25,13 @@ std::string OutputError(const char* what, const std::filesystem::path& path, int
 }  // namespace
 
 JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
-                       const std::string& deviceName, const std::filesystem::path& output) {
+                       const std::string& deviceName, const std::filesystem::path& output,
+                       const std::string& lockKey) {
     const JobReport report(env.notifier, deviceName, /*quietWhenUnnamed=*/true);
     JobOutcome outcome;
     outcome.kind = JobOutcome::Kind::ReadBack;
+    std::unique_ptr<IDeviceLock> lock;
+    if (!TakeDeviceLock(env, lockKey.empty() ? devicePath : lockKey, report, outcome, lock)) return outcome;
 
     auto device = std::make_shared<MassDevice>(env.backend, devicePath, deviceName, env.vendorPatterns,
                                                env.productPatterns);
@@ -110,12 +114,14 @@ bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& 
         return false;
     }
     CJobRegistry* registry = env.registry;
-    const bool started = StartRegisteredJob(
-        env, deviceName, [env, devicePath = device->devicePath, deviceName, path, fileKey, registry] {
-            const JobOutcome outcome = RunReadBack(env, devicePath, deviceName, path);
-            registry->ReleaseFile(fileKey);
-            return outcome;
-        });
+    const bool started = StartRegisteredJob(env, deviceName,
+                                            [env, devicePath = device->devicePath, deviceName, path, fileKey,
+                                             registry, lockKey = DeviceLockKey(*device)] {
+                                                const JobOutcome outcome =
+                                                    RunReadBack(env, devicePath, deviceName, path, lockKey);
+                                                registry->ReleaseFile(fileKey);
+                                                return outcome;
+                                            });
     if (!started) {
         registry->ReleaseFile(fileKey);
         report.log(text::FillText(text::kDeviceBusy, deviceName));

@@ -121,8 +121,8 @@ TEST_F(ControllerTest, StartUpShowsMatchingDevicesInNameOrder) {
     AttachBeforeStart("sim2", Foreign());
     Start();
 
-    EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim0", "Tips 检测到设备已插入",
-                                             "AddDeviceItem sim1", "Tips 检测到设备已插入"));
+    EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim0", "Tips [sim0] 检测到设备已插入",
+                                             "AddDeviceItem sim1", "Tips [sim1] 检测到设备已插入"));
     EXPECT_THAT(Names(), ElementsAre("sim0", "sim1"));
     EXPECT_EQ(controller->presentDevices()[0].devicePath, sim::SimBus::PathFor("sim0"));
     EXPECT_NE(controller->presentDevices()[0].productId.find("DEVICE"), std::string::npos);
@@ -147,8 +147,9 @@ TEST_F(ControllerTest, PcModeDeviceAtStartFollowsModeFile) {
 
         EXPECT_EQ(controller->pcUpdateSupport(), c.served ? 1 : 0);
         if (c.served) {
-            EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim0", "Tips 检测到设备已插入",
-                                                     "EnableOptionControls 0"));
+            EXPECT_THAT(window->calls(),
+                        ElementsAre("Create", "AddDeviceItem sim0", "Tips [sim0] 检测到设备已插入",
+                                    "EnableOptionControls 0"));
             EXPECT_TRUE(controller->pcModeActive());
         } else {
             // Not even a later arrival matches it.
@@ -185,8 +186,8 @@ TEST_F(ControllerTest, ArrivalAndRemovalByWholeName) {
     Attach("sim10", Download());
     Attach("sim2", Foreign());
     controller->PumpDeviceEvents();
-    EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim1", "Tips 检查到设备接入",
-                                             "AddDeviceItem sim10", "Tips 检查到设备接入"));
+    EXPECT_THAT(window->calls(), ElementsAre("Create", "AddDeviceItem sim1", "Tips [sim1] 检查到设备接入",
+                                             "AddDeviceItem sim10", "Tips [sim10] 检查到设备接入"));
     EXPECT_EQ(timers.pending(), 0u);  // automatic download is off
 
     window->clear();
@@ -194,7 +195,8 @@ TEST_F(ControllerTest, ArrivalAndRemovalByWholeName) {
     bus->Detach("sim2");  // never listed: ignored
     controller->PumpDeviceEvents();
     controller->OnDeviceChanged({DeviceEvent::Kind::Removal, {"sim", "sim:sim"}});  // a prefix only
-    EXPECT_THAT(window->calls(), ElementsAre("Tips 设备移除", "RemoveDeviceItem sim1"));
+    // The row goes; the log line that names the device is what is left of it.
+    EXPECT_THAT(window->calls(), ElementsAre("Tips [sim1] 设备移除", "RemoveDeviceItem sim1"));
     EXPECT_THAT(Names(), ElementsAre("sim10"));
 }
 

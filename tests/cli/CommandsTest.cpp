@@ -359,6 +359,18 @@ TEST(CliOutput, AFailedJobNamesItsReason) {
     EXPECT_THAT(line(R"("event":"summary")"), HasSubstr(R"("reason":"init-failed")"));
 }
 
+#ifdef __linux__
+// An output the system refuses, even to root: every write to /dev/full fails. The failure line
+// names the reason, and with -v the system's words.
+TEST(CliOutput, AnUnwritableReadBackFileSaysSo) {
+    CliFolder dir;
+    const RunResult r = dir.Run({"read", "--simulate", "1", "-o", "/dev/full", "-v"});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("sim0: FAILED output-unwritable (0 bytes, "));
+    EXPECT_THAT(r.out, HasSubstr("): cannot write /dev/full: "));
+}
+#endif
+
 // --- exit statuses --------------------------------------------------------------------------------------
 
 TEST(CliExit, NoDeviceToWorkOnIsThree) {

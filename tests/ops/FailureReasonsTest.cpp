@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "ops/DeviceLock.h"
 #include "ops/Failure.h"
 #include "ops/Paths.h"
 #include "ops/Texts.h"
@@ -677,6 +678,100 @@ TEST_F(Reasons, AFileTheJobCannotOpenIsUnreadable) {
     EXPECT_EQ(outcome.reason, "file-unreadable");
     EXPECT_THAT(outcome.detail, HasSubstr("cannot open " + job.filePath));
     EXPECT_THAT(LogsOf("sim0"), ElementsAre("无法访问文件"));
+}
+
+// --- causes around the commands: a short answer, a device gone before its job, a held lock -------
+
+// Locks one key as held by another process; records what was asked and what is held.
+class HeldLocks : public IDeviceLocks {
+public:
+    explicit HeldLocks(std::string heldKey) : heldKey_(std::move(heldKey)) {}
+    DeviceLockAttempt TryLock(const std::string& key) override {
+        asked.push_back(key);
+        DeviceLockAttempt attempt;
+        if (key == heldKey_) {
+            attempt.busy = true;
+            attempt.holder = "process 42";
+        } else {
+            attempt.lock = std::make_unique<Lock>(*this);
+        }
+        return attempt;
+    }
+    std::vector<std::string> asked;
+    int held = 0;
+
+private:
+    struct Lock : IDeviceLock {
+        explicit Lock(HeldLocks& owner) : owner_(owner) { ++owner_.held; }
+        ~Lock() override { --owner_.held; }
+        HeldLocks& owner_;
+    };
+    std::string heldKey_;
+};
+
+TEST_F(Reasons, CausesAroundTheCommands) {
+    WriteImage(Pattern(3 * 0x10000 + 100));
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> cause;  // after the device is attached and listed
+        const char* reason;
+        std::string detail;
+        std::vector<std::string> logs;
+        bool commandsSent;
+    };
+    sim::FaultConfig shortCrc;
+    shortCrc.shortIn = true;
+    shortCrc.shortSubCommand = cmd::GetCrc16;
+    shortCrc.shortBytes = 1;
+    auto locks = std::make_shared<HeldLocks>("port-0-9");
+    const std::vector<Case> cases = {
+        {"short",
+         nullptr,
+         "short-transfer",
+         "GetCrc16 at 0x10000 (65536 bytes): short transfer, 1 bytes not moved",
+         {"FLASH ID 1640EF", "正在写入数据...", "数据写入失败"},
+         true},
+        {"gone",
+         [&](const std::string& name) { bus_->Detach(name); },
+         "open-failed",
+         "Open gone: not found",
+         {"数据写入失败"},
+         false},
+        // Another process holds the device's port: nothing is sent, the operator is told it is busy.
+        {"locked",
+         [&](const std::string&) { present_.back().location.portPath = "0-9"; },
+         "busy",
+         "the lock of port-0-9 is held by process 42",
+         {"设备locked正在操作中，请等待完成"},
+         false},
+    };
+    env_.deviceLocks = locks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sink_->ClearLines();
+        sim::SimDeviceConfig config;
+        if (std::string(c.name) == "short") config.faults = shortCrc;
+        Attach(c.name, config);
+        if (c.cause) c.cause(c.name);
+        ASSERT_TRUE(Download(c.name));
+        const JobOutcome outcome = OnlyOutcome(c.name);
+        EXPECT_FALSE(outcome.success);
+        EXPECT_EQ(outcome.reason, c.reason);
+        EXPECT_EQ(outcome.detail, c.detail);
+        EXPECT_EQ(LogsOf(c.name), c.logs);
+        EXPECT_EQ(!Commands().empty(), c.commandsSent);
+        EXPECT_EQ(locks->held, 0);  // released when the job ended
+    }
+    // The lock's key: the port path when the device has one, else what opens it.
+    EXPECT_THAT(locks->asked, ElementsAre("sim:short", "sim:gone", "port-0-9"));
+
+    // A read-back takes the same lock.
+    notifier_.clear();
+    ASSERT_TRUE(StartReadBack(env_, present_, "locked", dir_ / "locked.bin"));
+    registry_->WaitAll();
+    const JobOutcome read = OnlyOutcome("locked");
+    EXPECT_EQ(read.reason, "busy");
+    EXPECT_EQ(LogsOf("locked"), std::vector<std::string>{"设备locked正在操作中，请等待完成"});
 }
 
 // --- the operator's texts, byte for byte --------------------------------------------------------
