@@ -33,9 +33,24 @@ void CAppController::ConsoleTee::print(const std::string& line) {
     if (!*out_) out_ = nullptr;
 }
 
+void CAppController::ConsoleTee::SetSlot(const std::string& name, const std::string& slot) {
+    std::lock_guard<std::mutex> lock(slotsMutex_);
+    if (slot.empty()) {
+        slots_.erase(name);
+    } else {
+        slots_[name] = slot;
+    }
+}
+
+std::string CAppController::ConsoleTee::line(const std::string& device, const std::string& text) {
+    std::lock_guard<std::mutex> lock(slotsMutex_);
+    auto it = slots_.find(device);
+    return DeviceLogLine(device, text, it == slots_.end() ? std::string() : it->second);
+}
+
 void CAppController::ConsoleTee::PostProgressPos(const std::string& name, int percent) {
     if (auto* w = owner_.window_.get()) w->PostProgressPos(name, percent);
-    print(DeviceLogLine(name, std::to_string(percent) + "%"));
+    print(line(name, std::to_string(percent) + "%"));
 }
 
 void CAppController::ConsoleTee::PostProgressImage(const std::string& name, int state) {
@@ -48,9 +63,9 @@ void CAppController::ConsoleTee::PostEnableControls(const std::string& name, int
 
 void CAppController::ConsoleTee::AddTipsText(const std::string& text, const std::string& device) {
     // The window's line names the device too (the window adds only the time stamp).
-    const std::string line = DeviceLogLine(device, text);
-    if (auto* w = owner_.window_.get()) w->AddTipsText(line, device);
-    print(line);
+    const std::string named = line(device, text);
+    if (auto* w = owner_.window_.get()) w->AddTipsText(named, device);
+    print(named);
 }
 
 void CAppController::ConsoleTee::ShowFileParseError(int code) {
@@ -65,7 +80,7 @@ void CAppController::ConsoleTee::ShowMessageBox(const std::string& text, const s
 
 void CAppController::ConsoleTee::JobFinished(const std::string& name, const JobOutcome& outcome) {
     if (auto* w = owner_.window_.get()) w->JobFinished(name, outcome);
-    print(DeviceLogLine(name, outcome.success ? "succeeded" : "FAILED"));
+    print(line(name, outcome.success ? "succeeded" : "FAILED"));
 }
 
 // --- controller ----------------------------------------------------------------------------
@@ -119,6 +134,7 @@ bool CAppController::Run() {
     }
     subscribe();
     for (const PresentDevice& device : presentDevices_) {
+        notifier_.SetSlot(device.name, device.slot);
         window_->AddDeviceItem(device.name, DeviceTip(device));
         log(text::Tr(kDeviceAtStart), device.name);
     }
@@ -208,6 +224,7 @@ void CAppController::handleArrival(const VolumeRef& volume) {
         it->productId = product;
         it->location = found->location;
         it->slot = found->slot;
+        notifier_.SetSlot(volume.name, found->slot);
         if (pcMode) {
             pcModeDevices_.insert(volume.name);
         } else {
@@ -222,6 +239,7 @@ void CAppController::handleArrival(const VolumeRef& volume) {
     }
 
     presentDevices_.push_back(*found);
+    notifier_.SetSlot(volume.name, found->slot);
     window_->AddDeviceItem(volume.name, DeviceTip(*found));
     log(text::Tr(kDeviceArrived), volume.name);
 
@@ -237,7 +255,8 @@ void CAppController::handleArrival(const VolumeRef& volume) {
 
 void CAppController::handleRemoval(const std::string& name) {
     if (std::erase_if(presentDevices_, [&](const PresentDevice& d) { return d.name == name; }) == 0) return;
-    log(text::Tr(kDeviceRemoved), name);
+    log(text::Tr(kDeviceRemoved), name);  // still with its slot: the line is what is left of it
+    notifier_.SetSlot(name, {});
     window_->RemoveDeviceItem(name);
     pcModeDevices_.erase(name);
     updatePcMode();

@@ -114,11 +114,16 @@ private:
         void JobFinished(const std::string& name, const JobOutcome& outcome) override;
         void SetStream(std::ostream* out);
         void print(const std::string& line);
+        // The fixture slot named in a device's log lines; jobs report from their own threads.
+        void SetSlot(const std::string& name, const std::string& slot);
 
     private:
+        std::string line(const std::string& device, const std::string& text);
         CAppController& owner_;
         std::mutex mutex_;
         std::ostream* out_ = nullptr;
+        std::mutex slotsMutex_;
+        std::map<std::string, std::string> slots_;
     };
 
     JobEnvironment jobEnvironment();

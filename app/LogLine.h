@@ -7,9 +7,12 @@
 
 namespace brev {
 
-// "[sim0] 数据写入失败"; a line about no device is the text alone. The text stays as it is.
-inline std::string DeviceLogLine(const std::string& device, const std::string& text) {
-    return device.empty() ? text : "[" + device + "] " + text;
+// "[sim0] 数据写入失败", "[sim0 A1] 设备移除" for a device in a fixture slot; a line about no
+// device is the text alone. The text stays as it is.
+inline std::string DeviceLogLine(const std::string& device, const std::string& text,
+                                 const std::string& slot = {}) {
+    if (device.empty()) return text;
+    return "[" + device + (slot.empty() ? "" : " " + slot) + "] " + text;
 }
 
 }  // namespace brev

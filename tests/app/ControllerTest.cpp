@@ -180,6 +180,23 @@ TEST_F(ControllerTest, MixedProductLocksOnlyOnArrival) {
     EXPECT_EQ(timers.pending(), 0u);  // no automatic download for a PC-mode device
 }
 
+TEST_F(ControllerTest, LogLinesNameTheFixtureSlotUntilTheDeviceIsGone) {
+    std::ofstream(folders.settingsFile.parent_path() / "slots.ini") << "[slots]\r\n0-2=B\r\n";
+    AttachBeforeStart("sim1", Download());  // simN sits at port 0-(N+1)
+    Start();
+    EXPECT_THAT(window->calls("Tips"), ElementsAre("Tips [sim1 B] 检测到设备已插入"));
+
+    window->clear();
+    bus->Detach("sim1");
+    controller->PumpDeviceEvents();
+    EXPECT_THAT(window->calls(), ElementsAre("Tips [sim1 B] 设备移除", "RemoveDeviceItem sim1"));
+
+    // Gone: a later line under that name (another device may take it) claims no slot.
+    window->clear();
+    controller->notifier().AddTipsText("x", "sim1");
+    EXPECT_THAT(window->calls("Tips"), ElementsAre("Tips [sim1] x"));
+}
+
 TEST_F(ControllerTest, ArrivalAndRemovalByWholeName) {
     Start();
     Attach("sim1", Download());
