@@ -202,6 +202,12 @@ IniFile IniFile::Parse(std::string_view bytes) {
         const auto nl = text.find('\n');
         Line line;
         if (nl == std::string_view::npos) {
+            // A last line cut off after the CR of its CRLF: the CR ends the line, it is not part
+            // of the value.
+            if (text.ends_with('\r')) {
+                text.remove_suffix(1);
+                line.eol = "\r";
+            }
             line.text = std::string(text);
             text = {};
         } else {
@@ -298,7 +304,8 @@ std::string IniFile::GetString(std::string_view section, std::string_view key, s
 
 std::string IniFile::NewLineEnding() const {
     for (const auto& line : lines_) {
-        if (!line.eol.empty()) {
+        // A bare CR only ever ends the last line; it would join new lines into one.
+        if (!line.eol.empty() && line.eol != "\r") {
             return line.eol;
         }
     }
@@ -318,7 +325,7 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     const size_t s = FindSection(section);
     if (s == npos) {
         if (!lines_.empty()) {
-            if (lines_.back().eol.empty()) {
+            if (lines_.back().eol.empty() || lines_.back().eol == "\r") {
                 lines_.back().eol = eol;
             }
             if (!Trim(lines_.back().text).empty()) {
@@ -346,7 +353,7 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
             last = i;
         }
     }
-    if (lines_[last].eol.empty()) {
+    if (lines_[last].eol.empty() || lines_[last].eol == "\r") {
         lines_[last].eol = eol;
     }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last + 1), Line{entry, eol});

@@ -88,6 +88,19 @@ TEST(IniFileTest, WritesTouchOnlyTheirLineAndKeepTheLayout) {
               "z=3\r\n");
 }
 
+TEST(IniFileTest, BareCrAtTheEndEndsTheLastLine) {
+    IniFile ini = IniFile::Parse("[s]\r\nk=v\r");
+    EXPECT_EQ(ini.Get("s", "k"), "v");
+    EXPECT_EQ(ini.Serialize(), "[s]\r\nk=v\r");
+    ASSERT_TRUE(ini.Set("s", "n", "1"));
+    EXPECT_EQ(ini.Serialize(), "[s]\r\nk=v\r\nn=1\r\n");
+
+    // Alone in the file, the bare CR is no line ending to copy for new lines.
+    IniFile lone = IniFile::Parse("[s]\r");
+    ASSERT_TRUE(lone.Set("s", "k", "v"));
+    EXPECT_EQ(IniFile::Parse(lone.Serialize()).Get("s", "k"), "v");
+}
+
 TEST(IniFileTest, RefusesTextThatWouldBreakTheLineStructure) {
     IniFile ini = IniFile::Parse("[s]\nk=v\n");
     EXPECT_FALSE(ini.Set("s", "k", "a\n[evil]\nx=1"));
