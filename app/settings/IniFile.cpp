@@ -1,10 +1,10 @@
 #include "app/settings/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 #ifndef _WIN32
@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/AtomicFile.h"
 #include "base/Parse.h"
 #include "base/Utf8.h"
 
@@ -360,6 +361,11 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     return true;
 }
 
+bool IniFile::HasSection() const {
+    return std::any_of(lines_.begin(), lines_.end(),
+                       [](const Line& l) { return SectionName(l.text).has_value(); });
+}
+
 std::string IniFile::Serialize() const {
     std::string out;
     if (bom_) {
@@ -399,13 +405,9 @@ bool IniFile::Save(const fs::path& path, const RenameFn& rename, std::error_code
         return false;
     }
 #endif
-    std::random_device rd;
-    fs::path tempName = ".";
-    tempName += target.filename();
-    tempName += ".";
-    tempName += std::to_string(rd());
-    tempName += ".tmp";
-    const fs::path temp = target.parent_path() / tempName;
+    // Saves killed half-way left their temporary files; one running now is younger.
+    RemoveLeftoverTemporaries(target, 60);
+    const fs::path temp = TemporaryNameFor(target);
 
     const std::string text = Serialize();
     if (const std::error_code written = WriteWholeFile(temp, text, true)) {
@@ -434,6 +436,8 @@ bool IniFile::Save(const fs::path& path, const RenameFn& rename, std::error_code
         failure = renamed;
         return false;
     }
+    // The rename itself survives a power cut once the folder is on the disk.
+    SyncFolder(target.has_parent_path() ? target.parent_path() : fs::path("."));
     return true;
 }
 

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "app/settings/IniFile.h"
 #include "app/settings/SettingsStore.h"
 #include "tests/support/TempDir.h"
+#ifdef __linux__
+#include "tests/support/SmallDisk.h"
+#endif
 
 namespace brev {
 namespace {
@@ -139,6 +143,39 @@ TEST(IniFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(test::ReadText(path), "[s]\nk=new\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
+
+TEST(IniFileTest, ASaveRemovesTheTemporaryFilesOfKilledSaves) {
+    test::TempDir dir;
+    const auto path = dir.path() / "confile.inf";
+    test::WriteText(path, "[s]\nk=old\n");
+    for (const char* name : {".confile.inf.1234.tmp", ".confile.inf.99.tmp"}) {
+        test::WriteText(dir / name, "[s]\nk=half");
+        std::filesystem::last_write_time(
+            dir / name, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    IniFile ini = *IniFile::Load(path);
+    ASSERT_TRUE(ini.Set("s", "k", "new"));
+    ASSERT_TRUE(ini.Save(path));
+    EXPECT_EQ(test::ReadText(path), "[s]\nk=new\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+#ifdef __linux__
+TEST(IniFileTest, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
+    test::SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const auto path = disk / "confile.inf";
+    test::WriteText(path, "[s]\nk=old\n");
+    test::WriteText(disk / "filler", std::string(128 * 1024, 'x'));  // takes what room is left
+    IniFile ini = *IniFile::Load(path);
+    ASSERT_TRUE(ini.Set("s", "k", std::string(8000, 'n')));
+    std::error_code error;
+    EXPECT_FALSE(ini.Save(path, {}, &error));
+    EXPECT_EQ(error, std::errc::no_space_on_device);
+    EXPECT_EQ(test::ReadText(path), "[s]\nk=old\n");
+    EXPECT_EQ(disk.FileCount(), 2u);
+}
+#endif
 
 // A file the Windows profile functions wrote: UTF-16LE after its BOM, CRLF line endings, a
 // character outside the BMP (a surrogate pair). It reads as UTF-8 and is written back in UTF-16LE.
