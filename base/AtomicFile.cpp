@@ -34,7 +34,9 @@ int OpenExisting(const fs::path& path) { return ::_wopen(path.c_str(), _O_WRONLY
 int SyncFd(int fd) { return ::_commit(fd); }
 int CloseFd(int fd) { return ::_close(fd); }
 #else
-int OpenNew(const fs::path& path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); }
+int OpenNew(const fs::path& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+}
 int OpenExisting(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -57,7 +59,9 @@ std::error_code ReplaceFile(const fs::path& from, const fs::path& to) {
 #endif
 }
 
-fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
+fs::path FolderOf(const fs::path& target) {
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
 
 }  // namespace
 
@@ -77,7 +81,8 @@ void RemoveLeftoverTemporaries(const fs::path& target, int minAgeSeconds) {
     const auto now = fs::file_time_type::clock::now();
     for (fs::directory_iterator it(FolderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() + 4 || !name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+        if (name.size() <= prefix.size() + 4 || !name.starts_with(prefix) || !name.ends_with(".tmp"))
+            continue;
         const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
         if (middle.find_first_not_of("0123456789") != std::string::npos) continue;
         std::error_code e;

@@ -30,7 +30,8 @@ std::string OutputFileProblem(const fs::path& path) {
     std::error_code ec;
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const fs::file_status folderStatus = fs::status(folder, ec);
-    if (folderStatus.type() == fs::file_type::not_found) return "the folder " + PathToUtf8(folder) + " does not exist";
+    if (folderStatus.type() == fs::file_type::not_found)
+        return "the folder " + PathToUtf8(folder) + " does not exist";
     if (!fs::is_directory(folderStatus)) return PathToUtf8(folder) + " is not a folder";
     const fs::file_status status = fs::status(path, ec);
     if (fs::is_directory(status)) return "a folder, not a file";

@@ -1,11 +1,10 @@
-#include "base/AtomicFile.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
+#include "base/AtomicFile.h"
 #include "base/FileChecks.h"
 #include "tests/support/TempDir.h"
 #ifdef __linux__
@@ -84,7 +83,7 @@ TEST(AtomicFileTest, LeftoverTemporariesOfTheTargetAloneAreRemovedOnceOld) {
     const std::vector<std::pair<std::string, bool>> files = {
         {".confile.inf.123.tmp", false},  // left by a killed save
         {".confile.inf.456.tmp", true},   // a save running now
-        {".confile.inf.x1.tmp", true},    {".other.inf.123.tmp", true}, {"confile.inf", true},
+        {".confile.inf.x1.tmp", true},   {".other.inf.123.tmp", true}, {"confile.inf", true},
     };
     for (const auto& [name, stays] : files) {
         test::WriteText(dir / name, "x");

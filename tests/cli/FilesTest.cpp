@@ -42,14 +42,18 @@ TEST(CliFiles, BadFilesStopTheRunBeforeAnyCommand) {
         {{"download", "fw.up", "--config", "/proc/self/status"}, "no [section] in it", {}},
         {{"download", "fw.up", "--config", "junk.inf"},
          "--config junk.inf: binary data",
-         [](const CliFolder& d) { WriteBytes(d / "junk.inf", {'[', 's', ']', '\n', 0, 1, 2}); }},
+         [](const CliFolder& d) {
+             WriteBytes(d / "junk.inf", {'[', 's', ']', '\n', 0, 1, 2});
+         }},
         {{"download", "fw.up", "--trace", "./fw.up"}, "./fw.up: is also an input file", {}},
         {{"download", "fw.up", "--config", "c.inf", "--trace", "c.inf"},
          "c.inf: is also an input file",
-         [](const CliFolder& d) { WriteBytes(d / "c.inf", {'[', 's', ']', '\n'}); }},
-        {{"read", "-o", "folder"}, "folder: a folder, not a file", [](const CliFolder& d) {
-             fs::create_directory(d / "folder");
+         [](const CliFolder& d) {
+             WriteBytes(d / "c.inf", {'[', 's', ']', '\n'});
          }},
+        {{"read", "-o", "folder"},
+         "folder: a folder, not a file",
+         [](const CliFolder& d) { fs::create_directory(d / "folder"); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -59,7 +63,8 @@ TEST(CliFiles, BadFilesStopTheRunBeforeAnyCommand) {
         if (c.make) c.make(dir);
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--simulate", "1"});
-        if (std::find(args.begin(), args.end(), "--trace") == args.end()) args.insert(args.end(), {"--trace", "t.txt"});
+        if (std::find(args.begin(), args.end(), "--trace") == args.end())
+            args.insert(args.end(), {"--trace", "t.txt"});
         const RunResult r = dir.Run(args);
         EXPECT_EQ(r.exitCode, 2) << r.out;
         EXPECT_THAT(r.err, HasSubstr(c.reason));

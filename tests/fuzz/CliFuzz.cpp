@@ -61,7 +61,9 @@ void CheckFault(const std::string& text) {
         FUZZ_CHECK(parts.size() == 2 && f.crcByteSwap);
     } else {
         FUZZ_CHECK(parts.size() == 3 && arg(2) && *arg(2) >= 1);
-        const int n = kind == "flip" ? f.flipBitInWriteNth : kind == "drop" ? f.dropAfterCommands : f.timeoutNth;
+        const int n = kind == "flip"   ? f.flipBitInWriteNth
+                      : kind == "drop" ? f.dropAfterCommands
+                                       : f.timeoutNth;
         FUZZ_CHECK((kind == "flip" || kind == "drop" || kind == "timeout") && *arg(2) == n);
     }
 }

@@ -679,6 +679,16 @@ TEST_F(Reasons, AFileTheJobCannotOpenIsUnreadable) {
     EXPECT_EQ(outcome.reason, "file-unreadable");
     EXPECT_THAT(outcome.detail, HasSubstr("cannot open " + job.filePath));
     EXPECT_THAT(LogsOf("sim0"), ElementsAre("无法访问文件"));
+
+    // A folder (or a FIFO, which would block the job in its open) is no file to write from.
+    std::filesystem::create_directory(dir_ / "folder.bin");
+    Attach("sim1");
+    job.filePath = PathToUtf8(dir_ / "folder.bin");
+    job.deviceName = "sim1";
+    job.devicePath = sim::SimBus::PathFor("sim1");
+    RunDownloadJob(env_, job);
+    EXPECT_EQ(OnlyOutcome("sim1").reason, "file-unreadable");
+    EXPECT_THAT(OnlyOutcome("sim1").detail, HasSubstr("not a regular file"));
 }
 
 // --- the operator's texts, byte for byte --------------------------------------------------------
