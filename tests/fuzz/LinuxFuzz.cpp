@@ -47,7 +47,8 @@ void CheckNames(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!(KernelNameLess(a, b) && KernelNameLess(b, a)));
     if (KernelNameLess(a, b) && KernelNameLess(b, c)) FUZZ_CHECK(KernelNameLess(a, c));
     if (brev::sysfs::IsScsiDiskName(a)) FUZZ_CHECK(brev::sysfs::IsSafeName(a));
-    if (brev::sysfs::IsSafeName(a)) FUZZ_CHECK(a != "." && a != ".." && a.find('/') == std::string::npos && !a.empty());
+    if (brev::sysfs::IsSafeName(a))
+        FUZZ_CHECK(a != "." && a != ".." && a.find('/') == std::string::npos && !a.empty());
 }
 
 void CheckOutcome(const uint8_t* data, size_t size) {

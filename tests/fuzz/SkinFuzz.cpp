@@ -16,8 +16,9 @@ using namespace brev::ui;
 namespace {
 
 void CheckTree(const SkinNode& node) {
-    static const QStringList known = {"Window", "VerticalLayout", "HorizontalLayout", "Control", "Label",
-                                      "Button", "Option",         "Edit",             "Progress", "RichEdit"};
+    static const QStringList known = {"Window",   "VerticalLayout", "HorizontalLayout", "Control",
+                                      "Label",    "Button",         "Option",           "Edit",
+                                      "Progress", "RichEdit"};
     FUZZ_CHECK(known.contains(node.tag));
     for (const auto& child : node.children) CheckTree(child);
     for (const char* key : {"bkimage", "normalimage", "foreimage"}) {
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString error;
-    const auto root = ParseSkin(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), &error);
+    const auto root =
+        ParseSkin(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), &error);
     if (!root) {
         FUZZ_CHECK(!error.isEmpty());
         return 0;
