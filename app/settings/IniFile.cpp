@@ -25,12 +25,13 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr size_t npos = std::string::npos;
 
+// Blanks, and CRs left over from doubled line endings ("\r\r\n"): never part of a name or value.
 std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
+    const auto first = s.find_first_not_of(" \t\r");
     if (first == std::string_view::npos) {
         return {};
     }
-    const auto last = s.find_last_not_of(" \t");
+    const auto last = s.find_last_not_of(" \t\r");
     return s.substr(first, last - first + 1);
 }
 

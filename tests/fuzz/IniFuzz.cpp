@@ -42,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!mode || mode->empty()) FUZZ_CHECK(pc == -12345);
 
     const auto otherBefore = ini.Get("setting", "downloadFile");
+    // Line endings, doubled or cut short, are never part of a value (a quoted value keeps
+    // whatever its quotes hold).
+    const bool quotes = file.find_first_of("\"'") != std::string::npos;
+    for (const auto& v : {mode, otherBefore, ini.Get(section, key)})
+        FUZZ_CHECK(!v || (v->find('\n') == std::string::npos && (quotes || !v->ends_with('\r'))));
     if (!ini.Set(section, key, value)) return 0;
     const IniFile again = IniFile::Parse(ini.Serialize());
     if (!utf16 && PlainValue(value)) FUZZ_CHECK(again.Get(section, key) == value);

@@ -99,6 +99,10 @@ TEST(IniFileTest, BareCrAtTheEndEndsTheLastLine) {
     ASSERT_TRUE(ini.Set("s", "n", "1"));
     EXPECT_EQ(ini.Serialize(), "[s]\r\nk=v\r\nn=1\r\n");
 
+    // CRs of a doubled line ending are not part of the value either.
+    EXPECT_EQ(IniFile::Parse("[s]\r\nk=v\r\r\nj=w\r\r").Get("s", "k"), "v");
+    EXPECT_EQ(IniFile::Parse("[s]\r\nk=v\r\r\nj=w\r\r").Get("s", "j"), "w");
+
     // Alone in the file, the bare CR is no line ending to copy for new lines.
     IniFile lone = IniFile::Parse("[s]\r");
     ASSERT_TRUE(lone.Set("s", "k", "v"));
