@@ -7,7 +7,7 @@ ifdef CI
 WERROR := -DBREVLOAD_WERROR=ON
 endif
 
-.PHONY: all deps build test asan bench demo gui e2e windows format format-check clean
+.PHONY: all deps build test asan fuzz bench demo gui e2e windows format format-check clean
 
 all: build
 
@@ -29,6 +29,11 @@ asan: deps
 	      -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+
+# Every libFuzzer target (tests/fuzz) for FUZZ_TIME seconds each, under ASan + UBSan.
+FUZZ_TIME ?= 60
+fuzz:
+	FUZZ_TIME=$(FUZZ_TIME) scripts/fuzz
 
 bench: build
 	$(BUILD)/bench/brevload-bench

@@ -130,13 +130,13 @@ bool Station::open(StationOptions options, std::string& error) {
     counting_ = std::make_shared<CountingBackend>(devices);
     backend_ = counting_;
     if (!options.traceFile.empty()) {
-        // The file holds this run's transfers only.
-        std::ofstream(options.traceFile, std::ios::binary | std::ios::trunc);
+        // The file holds this run's transfers only; it replaces an older one at the end.
         trace_ = std::make_shared<TraceSink>(options.traceFile);
         if (!trace_->good()) {
             error = "--trace " + PathToUtf8(options.traceFile) + ": cannot write the file";
             return false;
         }
+        traceFile_ = options.traceFile;
         backend_ = std::make_shared<TracingBackend>(backend_, trace_);
     }
 
@@ -208,6 +208,16 @@ bool Station::Finish(std::string& error) {
     registry_.WaitAll();
     bool ok = true;
     if (fleet_) ok = fleet_->Finish(error);
+    if (trace_) {
+        // A record cut short is no record: the run fails with the system's reason.
+        std::error_code ec = trace_->Commit();
+        if (!ec && !trace_->good()) ec = std::make_error_code(std::errc::io_error);
+        if (ec) {
+            error = "--trace " + PathToUtf8(traceFile_) + ": cannot write the file: " + ec.message();
+            traceFailed_ = true;
+            ok = false;
+        }
+    }
     if (!privateFolder_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(privateFolder_, ec);

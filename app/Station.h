@@ -77,6 +77,8 @@ public:
     // Waits for every job, stops attaching simulated devices, saves their flash files, removes
     // the private folder. False with a reason when something could not be saved. Runs once.
     bool Finish(std::string& error);
+    // True when Finish found the trace file could not be written whole.
+    bool traceFailed() const { return traceFailed_; }
 
     // The top of the stack: tracing (when asked) over counting over the devices.
     const std::shared_ptr<IPassThroughBackend>& backend() const { return backend_; }
@@ -110,6 +112,8 @@ private:
     bool eventsChosen_ = false;  // the platform's monitor is made on first use only
     std::shared_ptr<CountingBackend> counting_;
     std::shared_ptr<TraceSink> trace_;
+    std::filesystem::path traceFile_;
+    bool traceFailed_ = false;
     std::shared_ptr<IPassThroughBackend> backend_;
     std::function<uint32_t()> tickCount_;
     std::function<void(std::chrono::milliseconds)> sleep_;

@@ -4,6 +4,8 @@
 
 #include "app/ProgramFolder.h"
 #include "app/lang/Translation.h"
+#include "app/settings/SettingsFile.h"
+#include "base/FileChecks.h"
 #include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/Session.h"
@@ -14,6 +16,48 @@
 #endif
 
 namespace brev::cli {
+namespace {
+
+// The first problem with the files named on the command line, or "": every file read must be a
+// readable regular file, every output must be writable and none may be one of the inputs. Looked
+// at before the trace is opened and before any device is touched.
+std::string FileProblem(const CommonOptions& options, const ICommand& command) {
+    std::vector<std::string> inputs = command.InputFiles();
+    for (const std::string& file : inputs) {
+        if (const std::string problem = InputFileProblem(PathFromUtf8(file)); !problem.empty())
+            return file + ": " + problem;
+    }
+    if (!options.configFile.empty()) {
+        inputs.push_back(options.configFile);
+        if (const std::string problem = SettingsFileProblem(PathFromUtf8(options.configFile));
+            !problem.empty())
+            return "--config " + options.configFile + ": " + problem;
+    }
+    if (command.NeedsDevices() && !options.simulated()) {
+        // The mode file is optional; one that is there must be one.
+        const std::filesystem::path mode = CurrentProgramFolders().modeFile;
+        std::error_code ec;
+        if (std::filesystem::symlink_status(mode, ec).type() != std::filesystem::file_type::not_found) {
+            if (const std::string problem = SettingsFileProblem(mode); !problem.empty())
+                return PathToUtf8(mode) + ": " + problem;
+        }
+    }
+    std::vector<std::string> outputs = command.OutputFiles();
+    if (!options.traceFile.empty()) outputs.push_back(options.traceFile);
+    for (const std::string& out : outputs) {
+        for (const std::string& in : inputs) {
+            if (SameFile(PathFromUtf8(out), PathFromUtf8(in)))
+                return out + ": is also an input file; it would be overwritten before it is read";
+        }
+        if (const std::string problem = OutputFileProblem(PathFromUtf8(out)); !problem.empty())
+            return out + ": " + problem;
+    }
+    if (outputs.size() == 2 && SameFile(PathFromUtf8(outputs[0]), PathFromUtf8(outputs[1])))
+        return outputs[1] + ": names the output file a second time";
+    return {};
+}
+
+}  // namespace
 
 int Main(int argc, char** argv) {
     CLI::App app{
@@ -58,6 +102,11 @@ int Main(int argc, char** argv) {
     }
     if (chosen == nullptr) return ToInt(ExitCode::Usage);
 
+    if (const std::string problem = FileProblem(options, *chosen); !problem.empty()) {
+        std::fprintf(stderr, "brevload-cli: %s\n", problem.c_str());
+        return ToInt(ExitCode::Usage);
+    }
+
     // Before the first operator text is printed. The commands on devices read the settings file
     // anyway, so its language key counts for them.
     std::vector<std::string> languageArguments{"brevload-cli"};
@@ -91,7 +140,11 @@ int Main(int argc, char** argv) {
     ExitCode code = chosen->Execute(ctx);
     if (!session.Finish(error)) {
         output.Error(error);
-        if (code == ExitCode::Ok) code = ExitCode::DeviceFailed;
+        // An output that could not be written is a bad output path, whatever the devices did.
+        if (session.traceFailed())
+            code = ExitCode::Usage;
+        else if (code == ExitCode::Ok)
+            code = ExitCode::DeviceFailed;
     }
     return ToInt(code);
 }

@@ -32,6 +32,9 @@ public:
     virtual bool NeedsDevices() const = 0;
     virtual void AddOptions(CLI::App& sub) = 0;
     virtual ExitCode Execute(CommandContext& ctx) = 0;
+    // The files the command reads and writes, checked before any device is touched.
+    virtual std::vector<std::string> InputFiles() const { return {}; }
+    virtual std::vector<std::string> OutputFiles() const { return {}; }
 };
 
 // The table of subcommands, in the order `--help` lists them.

@@ -58,6 +58,7 @@ public:
     SharedSettings& settings() { return station_->settings(); }
     const PinTexts& pins() const { return pins_; }
     int exFlash() const { return exFlash_; }
+    bool traceFailed() const { return station_ && station_->traceFailed(); }
     int eraseUse4K() const { return options_.erase4k ? 1 : 0; }
     bool simulated() const { return options_.simulated(); }
     std::shared_ptr<IPassThroughBackend> backend() const { return station_->backend(); }

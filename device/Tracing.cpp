@@ -23,12 +23,20 @@ std::string FormatTraceLine(const std::string& name, const uint8_t* cdb, DataDir
 TraceSink::TraceSink() = default;
 
 TraceSink::TraceSink(const std::filesystem::path& file, bool keepInMemory) : keepInMemory_(keepInMemory) {
-    file_ = std::fopen(file.string().c_str(), "a");
-    failed_ = file_ == nullptr;
+    file_ = std::make_unique<AtomicFile>(file);
+    failed_ = static_cast<bool>(file_->Open());
 }
 
-TraceSink::~TraceSink() {
-    if (file_ != nullptr) std::fclose(file_);
+// An uncommitted file is dropped with its temporary file.
+TraceSink::~TraceSink() = default;
+
+std::error_code TraceSink::Commit() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!file_) return {};
+    const std::error_code ec = file_->Commit();
+    failed_ = failed_ || static_cast<bool>(ec);
+    file_.reset();
+    return ec;
 }
 
 bool TraceSink::good() const {
@@ -38,12 +46,10 @@ bool TraceSink::good() const {
 
 void TraceSink::Append(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (file_ != nullptr) {
-        // Flushed per line so that a trace survives a crash or a pulled cable.
-        if (std::fputs(line.c_str(), file_) < 0 || std::fputc('\n', file_) == EOF ||
-            std::fflush(file_) != 0) {
-            failed_ = true;
-        }
+    if (file_) {
+        // Written through per line so that a trace survives a crash or a pulled cable.
+        const std::string text = line + '\n';
+        if (file_->Write(text.data(), text.size())) failed_ = true;
     }
     if (keepInMemory_) lines_.push_back(line);
 }

@@ -4,13 +4,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "base/AtomicFile.h"
 #include "device/PassThrough.h"
 
 namespace brev {
@@ -23,7 +24,8 @@ class TraceSink {
 public:
     // Lines kept in memory only.
     TraceSink();
-    // Lines appended to `file` (flushed per line), and kept in memory too when asked.
+    // Lines written to a temporary file beside `file` as they come (a crash leaves them there),
+    // and kept in memory too when asked. Commit puts the file in place of `file`.
     explicit TraceSink(const std::filesystem::path& file, bool keepInMemory = false);
     ~TraceSink();
     TraceSink(const TraceSink&) = delete;
@@ -31,13 +33,16 @@ public:
 
     // False when a file was asked for and could not be opened (or a write to it failed).
     bool good() const;
+    // Ends the file: flushed and renamed over the target. The system's reason when the file
+    // could not be written whole; the target is then left as it was. Later lines are dropped.
+    std::error_code Commit();
     void Append(const std::string& line);
     std::vector<std::string> Lines() const;
     void ClearLines();
 
 private:
     mutable std::mutex mutex_;
-    std::FILE* file_ = nullptr;
+    std::unique_ptr<AtomicFile> file_;
     bool keepInMemory_ = true;
     bool failed_ = false;
     std::vector<std::string> lines_;

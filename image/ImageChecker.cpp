@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/AtomicFile.h"
 #include "base/Bytes.h"
 #include "image/Crc16.h"
 
@@ -137,15 +138,13 @@ std::vector<uint8_t> MakeUpdateImage(std::span<const uint8_t> data, uint32_t hea
     return image;
 }
 
-bool WriteUpdateImage(const std::filesystem::path& path, std::span<const uint8_t> data, uint32_t headerSize) {
+bool WriteUpdateImage(const std::filesystem::path& path, std::span<const uint8_t> data, uint32_t headerSize,
+                      std::error_code* error) {
     const std::vector<uint8_t> image = MakeUpdateImage(data, headerSize);
-    if (image.empty()) {
-        return false;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    out.close();
-    return static_cast<bool>(out);
+    const std::error_code ec = image.empty() ? std::make_error_code(std::errc::file_too_large)
+                                             : WriteFileAtomically(path, image.data(), image.size());
+    if (error) *error = ec;
+    return !ec;
 }
 
 }  // namespace brev

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "image/BlockCrcTable.h"
@@ -100,8 +101,9 @@ private:
 // empty vector when the data does not fit the 32-bit length field.
 std::vector<uint8_t> MakeUpdateImage(std::span<const uint8_t> data, uint32_t headerSize = 256);
 
-// Writes MakeUpdateImage(data, headerSize) to a file; false when it cannot be written whole.
+// Writes MakeUpdateImage(data, headerSize) to a file, whole or not at all (an old file stays
+// as it was); false when it cannot be written, with the system's reason in `error` when given.
 bool WriteUpdateImage(const std::filesystem::path& path, std::span<const uint8_t> data,
-                      uint32_t headerSize = 256);
+                      uint32_t headerSize = 256, std::error_code* error = nullptr);
 
 }  // namespace brev

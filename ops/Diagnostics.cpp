@@ -1,9 +1,9 @@
 #include "ops/Diagnostics.h"
 
-#include <fstream>
 #include <new>
 #include <vector>
 
+#include "base/AtomicFile.h"
 #include "base/Utf8Path.h"
 #include "ops/JobFile.h"
 #include "ops/Texts.h"
@@ -126,8 +126,8 @@ void CTestConnection::readToFile(const Cdb& cdb) {
         box(text::kTestReadFailed);
         return;
     }
-    std::ofstream out(readDataPath_, std::ios::binary | std::ios::trunc);
-    if (out) out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    // Whole or not at all; nothing is shown either way.
+    (void)WriteFileAtomically(readDataPath_, data.data(), data.size());
 }
 
 void CTestConnection::TestCloseDevice() {

@@ -18,6 +18,13 @@ namespace brev {
 class JobFile {
 public:
     explicit JobFile(const std::filesystem::path& path) : path_(path) {
+        // Looked at before it is opened: a FIFO would block the job, a folder never ends.
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            notRegular_ = true;
+            return;
+        }
         errno = 0;
         in_.open(path, std::ios::binary);
         if (!in_) {
@@ -36,7 +43,10 @@ public:
     // Why the file did not open, for logs: "cannot open PATH: the system's text".
     std::string openError() const {
         std::string text = "cannot open " + PathToUtf8(path_);
-        if (openErrno_ != 0) text += ": " + std::generic_category().message(openErrno_);
+        if (notRegular_)
+            text += ": not a regular file";
+        else if (openErrno_ != 0)
+            text += ": " + std::generic_category().message(openErrno_);
         return text;
     }
 
@@ -71,6 +81,7 @@ private:
     int openErrno_ = 0;
     uint64_t length_ = 0;
     bool open_ = false;
+    bool notRegular_ = false;
 };
 
 }  // namespace brev

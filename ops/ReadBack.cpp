@@ -1,9 +1,8 @@
-#include <cerrno>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
 
+#include "base/AtomicFile.h"
 #include "base/Utf8Path.h"
 #include "ops/DeviceLock.h"
 #include "ops/Failure.h"
@@ -16,9 +15,9 @@
 namespace brev {
 namespace {
 
-std::string OutputError(const char* what, const std::filesystem::path& path, int error) {
+std::string OutputError(const char* what, const std::filesystem::path& path, const std::error_code& error) {
     std::string text = std::string(what) + " " + PathToUtf8(path);
-    if (error != 0) text += ": " + ErrnoText(error);
+    if (error) text += ": " + error.message();
     return text;
 }
 
@@ -51,10 +50,10 @@ JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
         SetOpenFailure(first, *device);
     }
 
-    errno = 0;
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot create", output, errno));
+    // Written whole or not at all: a failed read leaves an older file as it was.
+    AtomicFile out(output);
+    if (const std::error_code ec = out.Open()) {
+        SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot create", output, ec));
         device->Close();
         return outcome;
     }
@@ -71,21 +70,21 @@ JobOutcome RunReadBack(const JobEnvironment& env, const std::string& devicePath,
             ok = false;
             break;
         }
-        errno = 0;
-        out.write(reinterpret_cast<const char*>(chunk.data()), kReadBackChunk);
-        if (!out) {
-            SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot write", output, errno));
+        if (const std::error_code ec = out.Write(chunk.data(), kReadBackChunk)) {
+            SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot write", output, ec));
             ok = false;
             break;
         }
         outcome.bytesWritten += kReadBackChunk;
         report.progress(static_cast<int>((i + 1) * 100 / (kReadBackSize / kReadBackChunk)));
     }
-    errno = 0;
-    out.close();
-    if (ok && out.fail()) {
-        SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot write", output, errno));
-        ok = false;
+    if (ok) {
+        if (const std::error_code ec = out.Commit()) {
+            SetFailure(outcome, reason::kOutputUnwritable, OutputError("cannot write", output, ec));
+            ok = false;
+        }
+    } else {
+        out.Discard();
     }
     outcome.success = ok;
     report.progress(100);

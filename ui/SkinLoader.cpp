@@ -39,6 +39,12 @@ const QStringList& KnownElements() {
     return known;
 }
 
+// Every length or position a skin gives is held to this many pixels either way, so sums of
+// sizes, paddings and differences of edges stay far from the int range.
+constexpr int kSkinMaxPixels = 1 << 20;
+
+int Saturated(int v) { return std::clamp(v, -kSkinMaxPixels, kSkinMaxPixels); }
+
 // "a,b,c,d" -> the numbers; fewer or non-numeric parts give an empty list.
 std::vector<int> Numbers(const QString& text, std::size_t count) {
     const QStringList parts = text.split(',');
@@ -48,7 +54,7 @@ std::vector<int> Numbers(const QString& text, std::size_t count) {
         bool ok = false;
         const int v = part.trimmed().toInt(&ok);
         if (!ok) return {};
-        out.push_back(v);
+        out.push_back(Saturated(v));
     }
     return out;
 }
@@ -73,7 +79,7 @@ QString TextAttr(const SkinNode& node, const char* key) {
 int IntAttr(const SkinNode& node, const char* key, int fallback = 0) {
     bool ok = false;
     const int v = node.attr(key).toInt(&ok);
-    return ok ? v : fallback;
+    return ok ? Saturated(v) : fallback;
 }
 
 bool IsTrue(const QString& text) { return text.compare("true", Qt::CaseInsensitive) == 0; }
@@ -394,8 +400,8 @@ int SkinBoxLayout::count() const { return static_cast<int>(items_.size()); }
 
 int SkinBoxLayout::mainLength(bool minimum) const {
     const bool horizontal = orientation_ == Qt::Horizontal;
-    int total = 0;
-    int shown = 0;
+    qint64 total = 0;
+    qint64 shown = 0;
     for (const QLayoutItem* item : items_) {
         if (item->isEmpty()) continue;
         ++shown;
@@ -404,9 +410,9 @@ int SkinBoxLayout::mainLength(bool minimum) const {
         total += fixed > 0 ? fixed : (minimum ? least : std::max(least, 0));
     }
     const QMargins m = contentsMargins();
-    total += std::max(0, shown - 1) * std::max(0, spacing());
-    total += horizontal ? m.left() + m.right() : m.top() + m.bottom();
-    return total;
+    total += std::max<qint64>(0, shown - 1) * std::max(0, spacing());
+    total += horizontal ? qint64(m.left()) + m.right() : qint64(m.top()) + m.bottom();
+    return static_cast<int>(std::clamp<qint64>(total, 0, QWIDGETSIZE_MAX));
 }
 
 QSize SkinBoxLayout::sizeHint() const {
@@ -430,7 +436,8 @@ void SkinBoxLayout::setGeometry(const QRect& rect) {
         if (!item->isEmpty()) shown.push_back(item);
     if (shown.empty()) return;
 
-    int fixedSum = 0, flexible = 0;
+    qint64 fixedSum = 0;
+    int flexible = 0;
     for (const QLayoutItem* item : shown) {
         const int fixed = FixedLength(item, horizontal);
         if (fixed > 0)
@@ -438,12 +445,13 @@ void SkinBoxLayout::setGeometry(const QRect& rect) {
         else
             ++flexible;
     }
-    const int available =
-        (horizontal ? area.width() : area.height()) - fixedSum - gap * static_cast<int>(shown.size() - 1);
-    const int share = flexible > 0 ? std::max(0, available) / flexible : 0;
-    int spare = flexible > 0 ? std::max(0, available) - share * flexible : 0;
+    const qint64 available = std::max<qint64>(0, qint64(horizontal ? area.width() : area.height()) -
+                                                     fixedSum - qint64(gap) * qint64(shown.size() - 1));
+    const int share = flexible > 0 ? static_cast<int>(available / flexible) : 0;
+    int spare = flexible > 0 ? static_cast<int>(available - qint64(share) * flexible) : 0;
 
-    int pos = horizontal ? area.left() : area.top();
+    // Children past the far end stay there rather than wrap around to the start.
+    qint64 pos = horizontal ? area.left() : area.top();
     for (QLayoutItem* item : shown) {
         int length = FixedLength(item, horizontal);
         if (length <= 0) {
@@ -455,13 +463,14 @@ void SkinBoxLayout::setGeometry(const QRect& rect) {
         const int crossFixed = SkinSize(item, horizontal ? "skinHeight" : "skinWidth");
         const int cross = crossFixed > 0 ? crossFixed : crossTotal;
         // A shorter child sits in the middle of a row, and at the left of a column.
-        const QRect r = horizontal ? QRect(pos, area.top() + (crossTotal - cross) / 2, length, cross)
-                                   : QRect(area.left(), pos, cross, length);
+        const int at = static_cast<int>(std::min<qint64>(pos, QWIDGETSIZE_MAX));
+        const QRect r = horizontal ? QRect(at, area.top() + (crossTotal - cross) / 2, length, cross)
+                                   : QRect(area.left(), at, cross, length);
         if (QWidget* w = item->widget())
             w->setGeometry(r);
         else
             item->setGeometry(r);
-        pos += length + gap;
+        pos += qint64(length) + gap;
     }
 }
 
@@ -573,8 +582,9 @@ void SkinProgress::paintEvent(QPaintEvent*) {
     if (background.color.isValid()) painter.fillRect(all, background.color);
     const int b = std::max(0, background.borderSize);
     const QRect inner = all.adjusted(b, b, -b, -b);
-    const int span = maximum_ - minimum_;
-    const int filled = span > 0 ? inner.width() * (value_ - minimum_) / span : 0;
+    const qint64 span = qint64(maximum_) - minimum_;
+    const int filled =
+        span > 0 ? static_cast<int>(qint64(inner.width()) * (qint64(value_) - minimum_) / span) : 0;
     const QRect fill(inner.left(), inner.top(), filled, inner.height());
     if (filled > 0) DrawSkinImage(painter, fill, foreImage_);
     SkinBackground frame = background;

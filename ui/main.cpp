@@ -97,6 +97,9 @@ std::optional<std::string> InfoRequest(const std::vector<std::string>& args) {
     return std::nullopt;
 }
 
+// Each simulated device holds its flash in memory: as many as brevload-cli takes.
+constexpr int kMaxSimulated = 64;
+
 // "--name value" or "--name=value". False with a reason when a number is not one.
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std::string& error) {
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -110,21 +113,21 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
             if (value) return *value;
             return i + 1 < args.size() ? args[++i] : std::string();
         };
-        auto number = [&](int& out) {
+        auto number = [&](int& out, int most) {
             const std::string text = take();
             const std::optional<int> v = ParseInteger<int>(text);
-            if (!v || *v < 0 || *v >= 100 * 1000) {
-                error = name + ": '" + text + "' is not a number from 0 to 99999";
+            if (!v || *v < 0 || *v > most) {
+                error = name + ": '" + text + "' is not a number from 0 to " + std::to_string(most);
                 return false;
             }
             out = *v;
             return true;
         };
         if (name == "--simulate") {
-            if (!number(o.simulate)) return false;
+            if (!number(o.simulate, kMaxSimulated)) return false;
             o.simulated = true;
         } else if (name == "--simulate-pc") {
-            if (!number(o.simulatePc)) return false;
+            if (!number(o.simulatePc, kMaxSimulated)) return false;
             o.simulated = true;
         } else if (name == "--download-all") {
             o.downloadAll = true;
@@ -145,7 +148,7 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
         } else if (name == "--slots") {
             o.slotsFile = take();
         } else if (name == "--screenshot-after") {
-            if (!number(o.screenshotAfterMs)) return false;
+            if (!number(o.screenshotAfterMs, 99999)) return false;
         }
     }
     return true;
@@ -184,15 +187,16 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("brevload");
-
+    // Bad numbers are refused before Qt starts, so also where no window could open.
     HostOptions host;
     std::string error;
     if (!ParseHostOptions(arguments, host, error)) {
         std::fprintf(stderr, "brevload: %s\n", error.c_str());
         return 1;
     }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("brevload");
 
     StationOptions stationOptions;
     if (host.simulated) {

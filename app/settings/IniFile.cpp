@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 #ifndef _WIN32
@@ -13,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/AtomicFile.h"
 #include "base/Parse.h"
 #include "base/Utf8.h"
 
@@ -25,12 +25,13 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr size_t npos = std::string::npos;
 
+// Blanks, and CRs left over from doubled line endings ("\r\r\n"): never part of a name or value.
 std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
+    const auto first = s.find_first_not_of(" \t\r");
     if (first == std::string_view::npos) {
         return {};
     }
-    const auto last = s.find_last_not_of(" \t");
+    const auto last = s.find_last_not_of(" \t\r");
     return s.substr(first, last - first + 1);
 }
 
@@ -203,6 +204,12 @@ IniFile IniFile::Parse(std::string_view bytes) {
         const auto nl = text.find('\n');
         Line line;
         if (nl == std::string_view::npos) {
+            // A last line cut off after the CR of its CRLF: the CR ends the line, it is not part
+            // of the value.
+            if (text.ends_with('\r')) {
+                text.remove_suffix(1);
+                line.eol = "\r";
+            }
             line.text = std::string(text);
             text = {};
         } else {
@@ -321,7 +328,8 @@ std::vector<std::string> IniFile::Keys(std::string_view section) const {
 
 std::string IniFile::NewLineEnding() const {
     for (const auto& line : lines_) {
-        if (!line.eol.empty()) {
+        // A bare CR only ever ends the last line; it would join new lines into one.
+        if (!line.eol.empty() && line.eol != "\r") {
             return line.eol;
         }
     }
@@ -341,7 +349,7 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     const size_t s = FindSection(section);
     if (s == npos) {
         if (!lines_.empty()) {
-            if (lines_.back().eol.empty()) {
+            if (lines_.back().eol.empty() || lines_.back().eol == "\r") {
                 lines_.back().eol = eol;
             }
             if (!Trim(lines_.back().text).empty()) {
@@ -369,11 +377,16 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
             last = i;
         }
     }
-    if (lines_[last].eol.empty()) {
+    if (lines_[last].eol.empty() || lines_[last].eol == "\r") {
         lines_[last].eol = eol;
     }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last + 1), Line{entry, eol});
     return true;
+}
+
+bool IniFile::HasSection() const {
+    return std::any_of(lines_.begin(), lines_.end(),
+                       [](const Line& l) { return SectionName(l.text).has_value(); });
 }
 
 std::string IniFile::Serialize() const {
@@ -415,13 +428,9 @@ bool IniFile::Save(const fs::path& path, const RenameFn& rename, std::error_code
         return false;
     }
 #endif
-    std::random_device rd;
-    fs::path tempName = ".";
-    tempName += target.filename();
-    tempName += ".";
-    tempName += std::to_string(rd());
-    tempName += ".tmp";
-    const fs::path temp = target.parent_path() / tempName;
+    // Saves killed half-way left their temporary files; one running now is younger.
+    RemoveLeftoverTemporaries(target, 60);
+    const fs::path temp = TemporaryNameFor(target);
 
     const std::string text = Serialize();
     if (const std::error_code written = WriteWholeFile(temp, text, true)) {
@@ -450,6 +459,8 @@ bool IniFile::Save(const fs::path& path, const RenameFn& rename, std::error_code
         failure = renamed;
         return false;
     }
+    // The rename itself survives a power cut once the folder is on the disk.
+    SyncFolder(target.has_parent_path() ? target.parent_path() : fs::path("."));
     return true;
 }
 

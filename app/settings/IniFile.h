@@ -45,6 +45,9 @@ public:
     // structure: a line break anywhere, "=" in a key, "]" in a section name, empty names.
     bool Set(std::string_view section, std::string_view key, std::string_view value);
 
+    // True when a "[name]" line is among the lines.
+    bool HasSection() const;
+
     std::string Serialize() const;
     // Writes a temporary file beside `path` and renames it over `path`, so a failure at any
     // point leaves the old file whole. Only when the folder refuses a new file but the file

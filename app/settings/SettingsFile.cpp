@@ -1,7 +1,12 @@
 #include "app/settings/SettingsFile.h"
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <system_error>
+
+#include "app/settings/IniFile.h"
+#include "base/FileChecks.h"
 
 namespace brev {
 namespace {
@@ -80,6 +85,21 @@ bool SaveSettings(const std::filesystem::path& file, const SharedSettings& share
         }
     }
     return stored && committed;
+}
+
+std::string SettingsFileProblem(const std::filesystem::path& file) {
+    if (std::string problem = InputFileProblem(file, /*emptyOk=*/true); !problem.empty()) return problem;
+    // Read to the end rather than by the size found: files under /proc tell a size of 0.
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return "the file cannot be read";
+    const std::string bytes = text.str();
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return {};
+    const bool utf16 = bytes.starts_with("\xFF\xFE");
+    if (!utf16 && bytes.find('\0') != std::string::npos) return "binary data, not a settings file";
+    if (!IniFile::Parse(bytes).HasSection()) return "no [section] in it, not a settings file";
+    return {};
 }
 
 int ReadPcUpdateSupport(const std::filesystem::path& modeFile) {

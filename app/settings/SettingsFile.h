@@ -38,6 +38,9 @@ bool StoreWindowSettings(ISettingsStore& store, const WindowSettings& window);
 // replaces the file in one step. False when any value or the file could not be written, with
 // the system's reason in `error`.
 void LoadSettings(const std::filesystem::path& file, SharedSettings& shared, WindowSettings& window);
+// Why `file` cannot serve as a settings or mode file named by the operator, or "" when it can:
+// a readable regular file of text in sections (an empty file stands for the defaults).
+std::string SettingsFileProblem(const std::filesystem::path& file);
 bool SaveSettings(const std::filesystem::path& file, const SharedSettings& shared,
                   const WindowSettings& window, std::string* error = nullptr);
 

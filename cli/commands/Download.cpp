@@ -25,6 +25,8 @@ public:
         return runner.RunOnce(DownloadStarter(*ctx.session, file_));
     }
 
+    std::vector<std::string> InputFiles() const override { return {file_}; }
+
 private:
     std::string file_;
 };

@@ -41,8 +41,8 @@ public:
             ctx.output.Error(data_ + ": is empty; an update image needs at least one data byte");
             return ExitCode::Usage;
         }
-        if (!WriteUpdateImage(PathFromUtf8(out_), *data, headerSize_)) {
-            ctx.output.Error(out_ + ": cannot be written");
+        if (std::error_code ec; !WriteUpdateImage(PathFromUtf8(out_), *data, headerSize_, &ec)) {
+            ctx.output.Error(out_ + ": cannot be written: " + ec.message());
             return ExitCode::Usage;
         }
         // Proof that what was written is what a download accepts.
@@ -66,6 +66,9 @@ public:
                           json);
         return ExitCode::Ok;
     }
+
+    std::vector<std::string> InputFiles() const override { return {data_}; }
+    std::vector<std::string> OutputFiles() const override { return {out_}; }
 
 private:
     std::string data_;

@@ -5,6 +5,7 @@
 #include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/JobRunner.h"
+#include "ops/Paths.h"
 
 namespace brev::cli {
 namespace {
@@ -28,6 +29,13 @@ public:
             ctx.output.Error(output_ + ": the folder " + PathToUtf8(folder) + " does not exist");
             return ExitCode::Usage;
         }
+        // A read is a known size: a folder without room for one file fails before any device.
+        if (const auto room = std::filesystem::space(folder, ec); !ec && room.available < kReadBackSize) {
+            ctx.output.Error(output_ + ": " + std::make_error_code(std::errc::no_space_on_device).message() +
+                             " (" + std::to_string(room.available) + " bytes free, " +
+                             std::to_string(kReadBackSize) + " needed)");
+            return ExitCode::Usage;
+        }
         Session& session = *ctx.session;
         bool several = false;
         JobRunner runner(session, ctx.output);
@@ -44,6 +52,8 @@ public:
             },
             [&several](const std::vector<PresentDevice>& chosen) { several = chosen.size() > 1; });
     }
+
+    std::vector<std::string> OutputFiles() const override { return {output_}; }
 
 private:
     std::string output_ = "read.bin";

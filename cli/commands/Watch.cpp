@@ -28,6 +28,8 @@ public:
         return runner.Watch(DownloadStarter(*ctx.session, file_), count_);
     }
 
+    std::vector<std::string> InputFiles() const override { return {file_}; }
+
 private:
     std::string file_;
     int count_ = 0;

@@ -111,7 +111,11 @@ TEST(StationTest, TraceRecordsEveryTransferThatCountingCounts) {
     ASSERT_TRUE(Download(*station, "sim1", data, tmp / "fw.up"));
     EXPECT_EQ(station->fleet()->device("sim1")->ReadNor(0, static_cast<uint32_t>(data.size())), data);
 
-    // "NAME DIR CDBHEX LEN STATUS": the data bytes of the successful transfers, per device.
+    // "NAME DIR CDBHEX LEN STATUS": the data bytes of the successful transfers, per device. The
+    // file takes the earlier run's place when the station finishes.
+    EXPECT_EQ(ReadLines(tmp / "trace.txt"), std::vector<std::string>{"an earlier run"});
+    std::string error;
+    ASSERT_TRUE(station->Finish(error)) << error;
     uint64_t traced = 0;
     const auto lines = ReadLines(tmp / "trace.txt");
     ASSERT_FALSE(lines.empty());

@@ -412,6 +412,9 @@ TEST(CliExit, BadUsageIsTwo) {
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:short:0x07"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:short:0x07:-1"},
         {"download", "fw.up", "--simulate", "1", "--sim-profile", "fast"},
+        {"download", "fw.up", "--simulate", "3000"},
+        {"download", "fw.up", "--simulate", "abc"},
+        {"download", "fw.up", "--simulate", "1", "--simulate-pc", "65"},
         {"download", "fw.up", "--simulate", "1", "--config", "missing.inf"},
         {"read", "--simulate", "1", "-o", "no/such/folder/r.bin"},
     };

@@ -32,23 +32,31 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file) {
     return lines;
 }
 
-TEST(TraceSink, FileIsWrittenLineByLineAndAppended) {
+// Lines reach a temporary file beside the trace as they come; the trace itself is replaced
+// only when the run ends well, and a run that never commits leaves the old trace.
+TEST(TraceSink, FileReplacesTheOldTraceWhenCommitted) {
     const test::TempDir dir("brev-device");
     const auto file = dir / "trace.txt";
-    std::filesystem::remove(file);
+    { std::ofstream(file) << "earlier run\n"; }
+    const auto count = [&] { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); };
     {
         TraceSink sink(file);
         ASSERT_TRUE(sink.good());
-        sink.Append("first");
-        EXPECT_EQ(ReadLines(file), std::vector<std::string>{"first"});  // visible while still open
-        EXPECT_TRUE(sink.Lines().empty());
+        sink.Append("dropped");
+        EXPECT_EQ(count(), 2);  // the lines are on the disk already
     }
+    EXPECT_EQ(ReadLines(file), std::vector<std::string>{"earlier run"});
+    EXPECT_EQ(count(), 1);
     {
-        TraceSink again(file, true);
-        again.Append("second");
-        EXPECT_EQ(ReadLines(file), (std::vector<std::string>{"first", "second"}));
-        EXPECT_EQ(again.Lines(), std::vector<std::string>{"second"});
+        TraceSink sink(file, true);
+        sink.Append("first");
+        sink.Append("second");
+        EXPECT_FALSE(sink.Commit());
+        sink.Append("after the end");
+        EXPECT_EQ(sink.Lines(), (std::vector<std::string>{"first", "second", "after the end"}));
     }  // closed first: Windows cannot delete a folder holding an open file
+    EXPECT_EQ(ReadLines(file), (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(count(), 1);
     std::filesystem::remove_all(file.parent_path());
 
     TraceSink bad(file.parent_path() / "missing" / "trace.txt");

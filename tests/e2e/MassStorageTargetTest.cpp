@@ -153,6 +153,11 @@ TEST_F(TargetTest, BlankMediumOfTheConfiguredSize) {
     EXPECT_EQ(read.dataBytes, 1024u);
     EXPECT_EQ(std::count(blocks.begin(), blocks.end(), 0), 1024);
 
+    std::vector<uint8_t> none;  // a read of no blocks comes with no buffer at all
+    const auto empty = Run({0x28, 0, 0, 0, 0, 62, 0, 0, 0, 0}, DataDirection::In, none);
+    EXPECT_EQ(empty.status, CswStatus::Passed);
+    EXPECT_EQ(empty.dataBytes, 0u);
+
     std::vector<uint8_t> past(2 * 512);
     EXPECT_EQ(Run({0x28, 0, 0, 0, 0, 63, 0, 0, 2, 0}, DataDirection::In, past).status, CswStatus::Failed);
     ExpectSense(RequestSense(), 0x05, 0x21);

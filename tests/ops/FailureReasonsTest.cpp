@@ -487,7 +487,9 @@ TEST_F(Reasons, ReadBack) {
         ASSERT_TRUE(StartReadBack(env_, present_, c.name, output));
         registry_->WaitAll();
 
-        EXPECT_EQ(test::ReadBytes(output), dev->ReadNor(0, c.chunksKept * kReadBackChunk));
+        // Nothing of a failed read is kept in the file.
+        EXPECT_FALSE(std::filesystem::exists(output));
+        EXPECT_EQ(OnlyOutcome(c.name).bytesWritten, uint64_t{c.chunksKept} * kReadBackChunk);
         EXPECT_THAT(notifier_.images(c.name), ElementsAre(ProgressLoading, ProgressFail));
         const JobOutcome outcome = OnlyOutcome(c.name);
         EXPECT_FALSE(outcome.success);
@@ -678,6 +680,16 @@ TEST_F(Reasons, AFileTheJobCannotOpenIsUnreadable) {
     EXPECT_EQ(outcome.reason, "file-unreadable");
     EXPECT_THAT(outcome.detail, HasSubstr("cannot open " + job.filePath));
     EXPECT_THAT(LogsOf("sim0"), ElementsAre("无法访问文件"));
+
+    // A folder (or a FIFO, which would block the job in its open) is no file to write from.
+    std::filesystem::create_directory(dir_ / "folder.bin");
+    Attach("sim1");
+    job.filePath = PathToUtf8(dir_ / "folder.bin");
+    job.deviceName = "sim1";
+    job.devicePath = sim::SimBus::PathFor("sim1");
+    RunDownloadJob(env_, job);
+    EXPECT_EQ(OnlyOutcome("sim1").reason, "file-unreadable");
+    EXPECT_THAT(OnlyOutcome("sim1").detail, HasSubstr("not a regular file"));
 }
 
 // --- causes around the commands: a short answer, a device gone before its job, a held lock -------

@@ -30,13 +30,20 @@ TEST_P(ReadBack, CopiesTheFirstMebibyteChunkByChunk) {
     settings_.busChipSelDirect = 3;
     settings_.busChipType = 4;
     const auto output = dir_ / "read.bin";
-    test::WriteText(output, std::string(3 << 20, 'x'));  // an old, longer file
+    const std::string old(3 << 20, 'x');  // an old, longer file
+    test::WriteText(output, old);
 
     ASSERT_TRUE(StartReadBack(env_, present_, "sim0"));
     registry_->WaitAll();
 
+    // Whole or not at all: a failed read leaves the old file as it was, and no temporary file.
     const uint32_t chunks = c.failNth == 0 ? 16 : c.failNth - 1;
-    EXPECT_EQ(test::ReadBytes(output), dev->ReadNor(0, chunks * kReadBackChunk));
+    if (c.failNth == 0)
+        EXPECT_EQ(test::ReadBytes(output), dev->ReadNor(0, kReadBackSize));
+    else
+        EXPECT_EQ(test::ReadText(output), old);
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+        EXPECT_FALSE(e.path().extension() == ".tmp") << e.path();
     const auto trace = Trace();
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(Brief(trace[0]), Brief(cmd::InitBlock({12, 1, 2, 3, 4})));

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "app/settings/IniFile.h"
 #include "app/settings/SettingsStore.h"
 #include "tests/support/TempDir.h"
+#ifdef __linux__
+#include "tests/support/SmallDisk.h"
+#endif
 
 namespace brev {
 namespace {
@@ -88,6 +92,23 @@ TEST(IniFileTest, WritesTouchOnlyTheirLineAndKeepTheLayout) {
               "z=3\r\n");
 }
 
+TEST(IniFileTest, BareCrAtTheEndEndsTheLastLine) {
+    IniFile ini = IniFile::Parse("[s]\r\nk=v\r");
+    EXPECT_EQ(ini.Get("s", "k"), "v");
+    EXPECT_EQ(ini.Serialize(), "[s]\r\nk=v\r");
+    ASSERT_TRUE(ini.Set("s", "n", "1"));
+    EXPECT_EQ(ini.Serialize(), "[s]\r\nk=v\r\nn=1\r\n");
+
+    // CRs of a doubled line ending are not part of the value either.
+    EXPECT_EQ(IniFile::Parse("[s]\r\nk=v\r\r\nj=w\r\r").Get("s", "k"), "v");
+    EXPECT_EQ(IniFile::Parse("[s]\r\nk=v\r\r\nj=w\r\r").Get("s", "j"), "w");
+
+    // Alone in the file, the bare CR is no line ending to copy for new lines.
+    IniFile lone = IniFile::Parse("[s]\r");
+    ASSERT_TRUE(lone.Set("s", "k", "v"));
+    EXPECT_EQ(IniFile::Parse(lone.Serialize()).Get("s", "k"), "v");
+}
+
 TEST(IniFileTest, RefusesTextThatWouldBreakTheLineStructure) {
     IniFile ini = IniFile::Parse("[s]\nk=v\n");
     EXPECT_FALSE(ini.Set("s", "k", "a\n[evil]\nx=1"));
@@ -126,6 +147,39 @@ TEST(IniFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(test::ReadText(path), "[s]\nk=new\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
+
+TEST(IniFileTest, ASaveRemovesTheTemporaryFilesOfKilledSaves) {
+    test::TempDir dir;
+    const auto path = dir.path() / "confile.inf";
+    test::WriteText(path, "[s]\nk=old\n");
+    for (const char* name : {".confile.inf.1234.tmp", ".confile.inf.99.tmp"}) {
+        test::WriteText(dir / name, "[s]\nk=half");
+        std::filesystem::last_write_time(
+            dir / name, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    IniFile ini = *IniFile::Load(path);
+    ASSERT_TRUE(ini.Set("s", "k", "new"));
+    ASSERT_TRUE(ini.Save(path));
+    EXPECT_EQ(test::ReadText(path), "[s]\nk=new\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+#ifdef __linux__
+TEST(IniFileTest, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
+    test::SmallDisk disk;
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const auto path = disk / "confile.inf";
+    test::WriteText(path, "[s]\nk=old\n");
+    test::WriteText(disk / "filler", std::string(128 * 1024, 'x'));  // takes what room is left
+    IniFile ini = *IniFile::Load(path);
+    ASSERT_TRUE(ini.Set("s", "k", std::string(8000, 'n')));
+    std::error_code error;
+    EXPECT_FALSE(ini.Save(path, {}, &error));
+    EXPECT_EQ(error, std::errc::no_space_on_device);
+    EXPECT_EQ(test::ReadText(path), "[s]\nk=old\n");
+    EXPECT_EQ(disk.FileCount(), 2u);
+}
+#endif
 
 // A file the Windows profile functions wrote: UTF-16LE after its BOM, CRLF line endings, a
 // character outside the BMP (a surrogate pair). It reads as UTF-8 and is written back in UTF-16LE.

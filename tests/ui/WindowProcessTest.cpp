@@ -96,6 +96,23 @@ TEST(WindowProcessTest, HelpAndVersionPrintAndExitWithoutAWindow) {
     EXPECT_NE(text.find('.'), std::string::npos) << text;
 }
 
+// Counts out of range or not numbers at all are refused with the reason, before a window opens.
+TEST(WindowProcessTest, BadCountsAreRefused) {
+    test::TempDir dir("brev-window");
+    const std::vector<std::vector<std::string>> cases = {{"--simulate", "3000"},
+                                                         {"--simulate", "abc"},
+                                                         {"--simulate=65"},
+                                                         {"--simulate-pc", "-1"},
+                                                         {"--simulate"}};
+    for (const auto& args : cases) {
+        const auto [run, out] = RunToEnd(dir.path(), args);
+        EXPECT_TRUE(run.exited) << args[0];
+        EXPECT_EQ(run.code, 1) << args[0];
+        EXPECT_NE(test::ReadText(dir / "stderr.txt").find("is not a number from 0 to 64"), std::string::npos)
+            << args[0];
+    }
+}
+
 // `brevload -a -fFILE | head -1`: the reader goes away at once; the downloads go on to the end.
 TEST(WindowProcessTest, ConsoleThatGoesAwayDoesNotStopTheDownloads) {
     test::TempDir dir("brev-window");

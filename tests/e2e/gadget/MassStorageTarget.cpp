@@ -196,7 +196,7 @@ CommandOutcome MassStorageTarget::Execute(const Cbw& cbw, uint8_t* data) {
                 out.status = CswStatus::PhaseError;
                 return out;
             }
-            std::memset(data, 0, bytes);  // a blank medium
+            if (bytes > 0) std::memset(data, 0, bytes);  // a blank medium; no buffer comes with 0 blocks
             out.dataBytes = uint32_t(bytes);
             sense_ = {};
             return out;
