@@ -5,15 +5,16 @@
 #include <system_error>
 
 #include "app/settings/IniFile.h"
+#include "base/FileChecks.h"
 #include "base/Utf8Path.h"
 
 namespace brev {
 
 bool SlotMap::Load(const std::filesystem::path& file, std::string& error) {
-    std::error_code ec;
-    // A missing file would read as an empty one; a slots file asked for must be there.
-    if (!std::filesystem::is_regular_file(file, ec)) {
-        error = PathToUtf8(file) + ": no such file";
+    // A missing file would read as an empty one; a slots file asked for must be there, and a
+    // FIFO must not hang the run.
+    if (const std::string problem = InputFileProblem(file, true); !problem.empty()) {
+        error = PathToUtf8(file) + ": " + problem;
         return false;
     }
     const std::optional<IniFile> ini = IniFile::Load(file);

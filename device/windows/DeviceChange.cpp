@@ -1,33 +1,32 @@
 #include "device/windows/DeviceChange.h"
 
-#include <bit>
-#include <utility>
+#include <cstddef>
+#include <cstdint>
 
 #include "device/windows/WindowsBackend.h"
+#include "device/windows/WireFormat.h"
 
 namespace brev {
 
+static_assert(DBT_DEVICEARRIVAL == wire::kDeviceArrival);
+static_assert(DBT_DEVICEREMOVECOMPLETE == wire::kDeviceRemoveComplete);
+static_assert(DBT_DEVTYP_VOLUME == wire::kDeviceTypeVolume);
+static_assert(offsetof(DEV_BROADCAST_HDR, dbch_size) == wire::kBroadcastSizeAt);
+static_assert(offsetof(DEV_BROADCAST_HDR, dbch_devicetype) == wire::kBroadcastTypeAt);
+static_assert(offsetof(DEV_BROADCAST_VOLUME, dbcv_unitmask) == wire::kUnitMaskAt);
+static_assert(sizeof(DEV_BROADCAST_VOLUME) == wire::kVolumeBroadcastSize);
+
 std::optional<DeviceEvent> DecodeDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header) {
     // Other codes carry no header (or another kind of data): look at lParam only for these two.
-    DeviceEvent::Kind kind;
-    if (event == DBT_DEVICEARRIVAL) {
-        kind = DeviceEvent::Kind::Arrival;
-    } else if (event == DBT_DEVICEREMOVECOMPLETE) {
-        kind = DeviceEvent::Kind::Removal;
-    } else {
-        return std::nullopt;
-    }
-    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_VOLUME ||
-        header->dbch_size < sizeof(DEV_BROADCAST_VOLUME))
-        return std::nullopt;
-
-    const auto* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(header);
-    const uint32_t mask = volume->dbcv_unitmask & ((uint32_t{1} << 26) - 1);
-    if (mask == 0) return std::nullopt;
-    // Only the lowest letter is reported, even when the mask names several.
+    const std::optional<DeviceEvent::Kind> kind = wire::DeviceChangeKind(event);
+    if (!kind || header == nullptr) return std::nullopt;
+    // The broadcast says how long it is.
+    const auto letter =
+        wire::VolumeBroadcastLetter(reinterpret_cast<const uint8_t*>(header), header->dbch_size);
+    if (!letter) return std::nullopt;
     DeviceEvent e;
-    e.kind = kind;
-    e.volume = VolumeForLetter(static_cast<char>('A' + std::countr_zero(mask)));
+    e.kind = *kind;
+    e.volume = VolumeForLetter(*letter);
     return e;
 }
 

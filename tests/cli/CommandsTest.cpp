@@ -362,12 +362,12 @@ TEST(CliOutput, AFailedJobNamesItsReason) {
 #ifdef __linux__
 // An output the system refuses, even to root: every write to /dev/full fails. The failure line
 // names the reason, and with -v the system's words.
-TEST(CliOutput, AnUnwritableReadBackFileSaysSo) {
+TEST(CliOutput, AnUnwritableReadBackFileSaysSoBeforeAnyDeviceIsTouched) {
     CliFolder dir;
-    const RunResult r = dir.Run({"read", "--simulate", "1", "-o", "/dev/full", "-v"});
-    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr("sim0: FAILED output-unwritable (0 bytes, "));
-    EXPECT_THAT(r.out, HasSubstr("): cannot write /dev/full: "));
+    const RunResult r = dir.Run({"read", "--simulate", "1", "-o", "/dev/full", "-v", "--trace", "t.log"});
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("/dev/full: not a regular file"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "t.log"));  // no command was sent
 }
 #endif
 

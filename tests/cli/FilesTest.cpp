@@ -51,6 +51,9 @@ TEST(CliFiles, BadFilesStopTheRunBeforeAnyCommand) {
          [](const CliFolder& d) {
              WriteBytes(d / "c.inf", {'[', 's', ']', '\n'});
          }},
+        {{"download", "fw.up", "--slots", "fifo"},
+         "fifo: not a regular file",
+         [](const CliFolder& d) { ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0600), 0); }},
         {{"read", "-o", "folder"},
          "folder: a folder, not a file",
          [](const CliFolder& d) { fs::create_directory(d / "folder"); }},
