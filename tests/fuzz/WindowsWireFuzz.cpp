@@ -31,7 +31,8 @@ void CheckDescriptor(const uint8_t* data, size_t size) {
         FUZZ_CHECK(id.location.serial.empty());
         return;
     }
-    FUZZ_CHECK((id.bus == brev::BusType::Usb) == (brev::GetLe32(data + wire::kBusTypeAt) == wire::kBusTypeUsb));
+    FUZZ_CHECK((id.bus == brev::BusType::Usb) ==
+               (brev::GetLe32(data + wire::kBusTypeAt) == wire::kBusTypeUsb));
     FUZZ_CHECK(id.vendor == PlainString(data, size, wire::kVendorIdOffsetAt));
     FUZZ_CHECK(id.product == PlainString(data, size, wire::kProductIdOffsetAt));
     const std::string& serial = id.location.serial;
@@ -80,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckBroadcast(data, size);
     const uint64_t event = size > 0 ? (data[0] & 1 ? brev::wire::kDeviceArrival : 0x8004u + data[0]) : 0;
     const auto kind = brev::wire::DeviceChangeKind(event);
-    FUZZ_CHECK(kind.has_value() == (event == brev::wire::kDeviceArrival || event == brev::wire::kDeviceRemoveComplete));
+    FUZZ_CHECK(kind.has_value() ==
+               (event == brev::wire::kDeviceArrival || event == brev::wire::kDeviceRemoveComplete));
     return 0;
 }
