@@ -41,6 +41,8 @@ struct StationOptions {
     std::filesystem::path settingsFile;
     // Every transfer recorded to this file (emptied first) when set.
     std::filesystem::path traceFile;
+    // Told of every transfer when set (the tool's -v).
+    TransferObserver transferObserver;
     // Job environment pieces; defaults: a millisecond tick and std::this_thread::sleep_for.
     std::function<uint32_t()> tickCount;
     std::function<void(std::chrono::milliseconds)> sleep;
@@ -77,6 +79,9 @@ public:
     // Waits for every job, stops attaching simulated devices, saves their flash files, removes
     // the private folder. False with a reason when something could not be saved. Runs once.
     bool Finish(std::string& error);
+    // The process is about to end with jobs still running: removes the temporary folder only
+    // (simulated flash is not saved, nothing is waited for).
+    void Abandon();
 
     // The top of the stack: tracing (when asked) over counting over the devices.
     const std::shared_ptr<IPassThroughBackend>& backend() const { return backend_; }

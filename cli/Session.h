@@ -52,6 +52,11 @@ public:
     // Waits for every job, saves simulated flash, removes temporary files. False with a reason
     // when something could not be saved.
     bool Finish(std::string& error);
+    // The process ends now with jobs running: removes temporary files only.
+    void Abandon();
+    // Prints the settings file and the flash options this run works with, each with where it
+    // came from, so nothing the window saved is taken silently.
+    void ShowOptionsInEffect();
 
     const JobEnvironment& env() const { return env_; }
     CJobRegistry& registry() { return station_->registry(); }
@@ -75,6 +80,7 @@ private:
     COutput& output_;
     PinTexts pins_ = DefaultPinTexts();
     int exFlash_ = 0;
+    bool settingsFileFound_ = false;
     std::unique_ptr<Station> station_;
     JobEnvironment env_;
 };
