@@ -255,7 +255,9 @@ void COutput::JobStarted(const std::string& name) {
         } else {
             obj.Add("image", imagePath_).Add("size", imageSize_);
             if (imageCrc_) {
-                obj.Add("crc", Hex(*imageCrc_));
+                char crc[16];
+                std::snprintf(crc, sizeof crc, "%04" PRIX32, *imageCrc_);  // as make-image prints it
+                obj.Add("crc", crc);
             } else {
                 obj.AddNull("crc");
             }

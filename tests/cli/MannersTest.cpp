@@ -48,7 +48,8 @@ TEST(CliProcess, AReaderThatLeavesEarlyDoesNotStopTheJobs) {
         R"( exit "${PIPESTATUS[0]}")");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(Lines(r.out).size(), 1u) << r.out;
-    for (const char* name : {"sim0", "sim1", "sim2", "sim3"}) EXPECT_TRUE(HoldsImage(dir, name, data)) << name;
+    for (const char* name : {"sim0", "sim1", "sim2", "sim3"})
+        EXPECT_TRUE(HoldsImage(dir, name, data)) << name;
     EXPECT_TRUE(TemporaryFolderEmpty(dir));
 }
 
@@ -59,9 +60,9 @@ TEST(CliProcess, ATerminationSignalLetsRunningJobsFinish) {
         CliFolder dir;
         const auto data = WriteImage(dir, 300000);
         int fd = -1;
-        const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "2", "--sim-profile", "realistic",
-                                     "--sim-dir", "flash"},
-                                    &fd);
+        const pid_t pid = dir.Spawn(
+            {"download", "fw.up", "--simulate", "2", "--sim-profile", "realistic", "--sim-dir", "flash"},
+            &fd);
         ASSERT_GT(pid, 0);
         std::string out;
         const bool running = ReadUntil(fd, "sim0: 10%", out, std::chrono::seconds(30));
@@ -104,7 +105,8 @@ TEST(CliOutput, PlainLinesAreTimeStampedAndProgressIsThinned) {
     CliFolder dir;
     WriteImage(dir, 300000);
     // 4 KiB blocks: progress in steps of about one percent.
-    const RunResult r = dir.Run({"download", "fw.up", "--simulate", "2", "--erase-4k", "--log-file", "run.log"});
+    const RunResult r =
+        dir.Run({"download", "fw.up", "--simulate", "2", "--erase-4k", "--log-file", "run.log"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     const std::regex stamped(R"(^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}Z (.*)$)");
     const std::regex progress(R"(^(sim[01]): ([0-9]+)%$)");
@@ -142,16 +144,18 @@ TEST(CliOutput, JsonStartNamesTheImageAndVerboseShowsEachCommand) {
     WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(70000, 5)));
     const auto header = ReadBytes(dir / "fw.up");
     char crc[8];
-    std::snprintf(crc, sizeof crc, "%X", header[kImageDataCrcOffset] | (header[kImageDataCrcOffset + 1] << 8));
-    const RunResult r = dir.Run(
-        {"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:fail:0x81:1", "--json", "-v"});
+    std::snprintf(crc, sizeof crc, "%04X",
+                  header[kImageDataCrcOffset] | (header[kImageDataCrcOffset + 1] << 8));
+    const RunResult r =
+        dir.Run({"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:fail:0x81:1", "--json", "-v"});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr(R"("event":"start","device":"sim0","image":"fw.up","size":)" +
                                  std::to_string(header.size()) + R"(,"crc":")" + crc + "\""));
     EXPECT_THAT(r.out, HasSubstr(R"("event":"command","device":"sim0","ok":true,"text":"Init: ok")"));
-    EXPECT_THAT(r.out, HasSubstr(R"("event":"command","device":"sim1","ok":false,"text":"Init: check condition, )"
-                                 R"x(hardware error: internal target failure (04/44/00)","senseKey":4,"asc":68,)x"
-                                 R"("ascq":0)"));
+    EXPECT_THAT(r.out,
+                HasSubstr(R"("event":"command","device":"sim1","ok":false,"text":"Init: check condition, )"
+                          R"x(hardware error: internal target failure (04/44/00)","senseKey":4,"asc":68,)x"
+                          R"("ascq":0)"));
 }
 
 // The options a download works with are printed first, with where each came from: the settings
@@ -172,16 +176,18 @@ TEST(CliOutput, TheOptionsInEffectComeFirstWithTheirSource) {
 
 TEST(CliUsage, UnknownSubcommandsAndEachSubcommandsHelp) {
     CliFolder dir;
-    for (const auto& args : std::vector<std::vector<std::string>>{{"dowload", "fw.up"},
-                                                                  {"--simulate", "2", "flash", "fw.up"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"dowload", "fw.up"}, {"--simulate", "2", "flash", "fw.up"}}) {
         const RunResult r = dir.Run(args);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_THAT(r.err, HasSubstr("unknown subcommand '" + args[args.size() - 2] + "'"));
-        EXPECT_THAT(r.err, HasSubstr("list, check, download, erase, random-test, read, verify, watch, make-image"));
+        EXPECT_THAT(r.err,
+                    HasSubstr("list, check, download, erase, random-test, read, verify, watch, make-image"));
     }
     const RunResult help = dir.Run({"watch", "--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"--count", "--device", "--ex-flash", "--simulate", "--json", "--log-file", "--lang"})
+    for (const char* option :
+         {"--count", "--device", "--ex-flash", "--simulate", "--json", "--log-file", "--lang"})
         EXPECT_THAT(help.out, HasSubstr(option)) << option;
 }
 
