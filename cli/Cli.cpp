@@ -14,6 +14,7 @@
 #include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/Session.h"
+#include "cli/Signals.h"
 #include "cli/Terminal.h"
 
 #ifndef BREVLOAD_VERSION
@@ -163,6 +164,7 @@ int Main(int argc, char** argv) {
         output.Error(error);
         if (code == ExitCode::Ok) code = ExitCode::DeviceFailed;
     }
+    if (session.signals()->interrupted()) code = ExitCode::Interrupted;
     return ToInt(code);
 }
 

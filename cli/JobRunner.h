@@ -55,8 +55,8 @@ private:
 
     Session& session_;
     COutput& output_;
-    std::unique_ptr<StopSignals> signals_;  // the process's stop signals, while this runner lives
-    std::unique_ptr<Pipe> wake_;            // a finished job pokes it
+    StopSignals* signals_;        // the session's: a signal before the runner existed counts too
+    std::unique_ptr<Pipe> wake_;  // a finished job pokes it
     size_t started_ = 0;
     bool interruptNoted_ = false;
     bool refuseSeveral_ = false;

@@ -6,6 +6,7 @@
 #include "app/ProgramFolder.h"
 #include "app/settings/SettingsFile.h"
 #include "base/Utf8Path.h"
+#include "cli/Signals.h"
 
 namespace brev::cli {
 
@@ -22,7 +23,8 @@ SimFleetOptions SimFleetFor(const CommonOptions& options) {
     return fleet;
 }
 
-Session::Session(const CommonOptions& options, COutput& output) : options_(options), output_(output) {}
+Session::Session(const CommonOptions& options, COutput& output)
+    : options_(options), output_(output), signals_(std::make_unique<StopSignals>()) {}
 
 Session::~Session() {
     std::string ignored;
