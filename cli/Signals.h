@@ -95,5 +95,4 @@ private:
     std::array<struct sigaction, kSignals.size()> old_{};
 };
 
-
 }  // namespace brev::cli

@@ -1,7 +1,10 @@
 // How the tool behaves as a process: pipes, signals, plain output, its log file, its help.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <regex>
@@ -172,6 +175,54 @@ TEST(CliOutput, TheOptionsInEffectComeFirstWithTheirSource) {
     EXPECT_THAT(lines.front(), HasSubstr("options: settings " + (dir / "confile.inf").string()));
     EXPECT_THAT(lines.front(), HasSubstr("ex-flash on (settings)"));
     EXPECT_THAT(lines.front(), HasSubstr("skip-unchanged off (option)"));
+}
+
+// Runs the tool with a terminal as its standard output; returns what the terminal received.
+std::string RunOnTerminal(const CliFolder& dir, const std::vector<std::string>& args, bool noColor) {
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+        ::setenv("BREVLOAD_HOME", dir.path().c_str(), 1);
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        ::setenv("TERM", "xterm", 1);
+        ::setenv("LANG", "C.UTF-8", 1);
+        if (noColor) {
+            ::setenv("NO_COLOR", "1", 1);
+        } else {
+            ::unsetenv("NO_COLOR");
+        }
+        std::vector<std::string> all{BREVLOAD_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    std::string out;
+    if (pid < 0) return out;
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(master, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));  // EIO at the end
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return out;
+}
+
+TEST(CliOutput, NoColorKeepsTheTerminalOutputUncoloured) {
+    CliFolder dir;
+    std::filesystem::create_directory(dir / "tmp");
+    WriteImage(dir, 1000);
+    const std::vector<std::string> args{"download", "fw.up", "--simulate", "1"};
+    const std::string coloured = RunOnTerminal(dir, args, false);
+    const std::string plain = RunOnTerminal(dir, args, true);
+    EXPECT_THAT(coloured, HasSubstr("\x1b[32msim0: OK"));
+    EXPECT_THAT(plain, HasSubstr("sim0: OK"));
+    EXPECT_THAT(plain, Not(HasSubstr("\x1b[32m")));
+    EXPECT_THAT(plain, Not(HasSubstr("\x1b[31m")));
 }
 
 TEST(CliUsage, UnknownSubcommandsAndEachSubcommandsHelp) {

@@ -32,6 +32,20 @@ TEST(CliWatch, DownloadsToDevicesAsTheyArriveUntilTheCountIsDone) {
     }
 }
 
+TEST(CliWatch, JsonNamesEachArrival) {
+    CliFolder dir;
+    WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(1000, 9)));
+    const RunResult r =
+        dir.Run({"watch", "fw.up", "--simulate", "2", "--sim-attach-after", "50", "--count", "2", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (const char* name : {"sim0", "sim1"}) {
+        EXPECT_TRUE(
+            std::regex_search(r.out, std::regex(std::string(R"("event":"arrived","device":")") + name +
+                                                R"("[\s\S]*"event":"start","device":")" + name)))
+            << name;
+    }
+}
+
 // An arriving device is chosen by where it sits, known once it is probed.
 TEST(CliWatch, ArrivalsAreChosenByTheirSlot) {
     CliFolder dir;
