@@ -34,6 +34,9 @@ ProgramFolders ResolveProgramFolders(const ProgramFolderInputs& in);
 
 // The running executable's full path (empty when it cannot be found).
 std::filesystem::path ExecutablePath();
+// A new folder under the system's temporary folder, named PREFIX and a unique suffix, that only
+// this user may enter; empty with a reason when it cannot be made.
+std::filesystem::path MakeTemporaryFolder(const std::string& prefix, std::string& error);
 
 // ResolveProgramFolders over this process's executable and environment.
 ProgramFolders CurrentProgramFolders();

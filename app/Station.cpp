@@ -7,6 +7,7 @@
 
 #include "app/DeviceLocks.h"
 #include "app/PlatformBackend.h"
+#include "app/ProgramFolder.h"
 #include "app/settings/SettingsFile.h"
 #include "base/Utf8Path.h"
 #include "device/MassDevice.h"
@@ -20,22 +21,6 @@ uint32_t MillisecondTick() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<uint32_t>(ms.count());
-}
-
-std::filesystem::path MakePrivateFolder(std::string& error) {
-    std::error_code ec;
-    const auto base = std::filesystem::temp_directory_path(ec);
-    if (ec) {
-        error = "no temporary folder: " + ec.message();
-        return {};
-    }
-    std::random_device rd;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const auto dir = base / ("brevload-sim-" + std::to_string(rd()));
-        if (std::filesystem::create_directory(dir, ec)) return dir;
-    }
-    error = "cannot create a temporary folder under " + PathToUtf8(base);
-    return {};
 }
 
 // A self-contained program folder for simulated devices: the simulator's stand-in device programs
@@ -72,7 +57,7 @@ bool Station::open(StationOptions options, std::string& error) {
         if (options.folders) {
             folders_ = *options.folders;
         } else {
-            privateFolder_ = MakePrivateFolder(error);
+            privateFolder_ = MakeTemporaryFolder("brevload-sim-", error);
             if (privateFolder_.empty()) return false;
             if (!PrepareSimulatedFolder(privateFolder_, options.simulation->pcDevices > 0, folders_)) {
                 error = "cannot prepare the simulated devices' folder " + PathToUtf8(privateFolder_);
@@ -137,8 +122,9 @@ bool Station::open(StationOptions options, std::string& error) {
             return false;
         }
         traceFile_ = options.traceFile;
-        backend_ = std::make_shared<TracingBackend>(backend_, trace_);
     }
+    if (trace_ || options.transferObserver)
+        backend_ = std::make_shared<TracingBackend>(backend_, trace_, std::move(options.transferObserver));
 
     if (fleet_) fleet_->Start();
     return true;
@@ -223,6 +209,12 @@ bool Station::Finish(std::string& error) {
         std::filesystem::remove_all(privateFolder_, ec);
     }
     return ok;
+}
+
+void Station::Abandon() {
+    if (privateFolder_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(privateFolder_, ec);
 }
 
 }  // namespace brev

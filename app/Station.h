@@ -41,6 +41,8 @@ struct StationOptions {
     std::filesystem::path settingsFile;
     // Every transfer recorded to this file (emptied first) when set.
     std::filesystem::path traceFile;
+    // Told of every transfer when set (the tool's -v).
+    TransferObserver transferObserver;
     // Job environment pieces; defaults: a millisecond tick and std::this_thread::sleep_for.
     std::function<uint32_t()> tickCount;
     std::function<void(std::chrono::milliseconds)> sleep;
@@ -79,6 +81,9 @@ public:
     bool Finish(std::string& error);
     // True when Finish found the trace file could not be written whole.
     bool traceFailed() const { return traceFailed_; }
+    // The process is about to end with jobs still running: removes the temporary folder only
+    // (simulated flash is not saved, nothing is waited for).
+    void Abandon();
 
     // The top of the stack: tracing (when asked) over counting over the devices.
     const std::shared_ptr<IPassThroughBackend>& backend() const { return backend_; }

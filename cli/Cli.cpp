@@ -1,6 +1,13 @@
 #include "cli/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "app/ProgramFolder.h"
 #include "app/lang/Translation.h"
@@ -9,6 +16,7 @@
 #include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/Session.h"
+#include "cli/Signals.h"
 #include "cli/Terminal.h"
 
 #ifndef BREVLOAD_VERSION
@@ -57,9 +65,35 @@ std::string FileProblem(const CommonOptions& options, const ICommand& command) {
     return {};
 }
 
+// The first argument that is neither an option nor an option's value: the subcommand's place.
+// Empty when there is none.
+std::string FirstWord(CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (arg.find('=') != std::string::npos) continue;
+            const CLI::Option* option = app.get_option_no_throw(arg);
+            if (option != nullptr && option->get_type_size() != 0) ++i;  // its value
+            continue;
+        }
+        return arg;
+    }
+    return {};
+}
+
+bool NoColorAsked() {
+    // Any non-empty value counts, as the convention has it.
+    const char* value = std::getenv("NO_COLOR");
+    return value != nullptr && value[0] != '\0';
+}
+
 }  // namespace
 
 int Main(int argc, char** argv) {
+    // A closed pipe (| head) ends the output, never the jobs: writes fail with EPIPE instead.
+    std::signal(SIGPIPE, SIG_IGN);
+
     CLI::App app{
         "brevload-cli: download firmware to USB mass-storage microcontrollers, without a window.\n"
         "Exit status: 0 every device succeeded, 1 a device failed, 2 bad usage or a bad image, "
@@ -80,14 +114,37 @@ int Main(int argc, char** argv) {
         app.add_option("--lang", language, "Language of the operator texts: zh or en (default: the system's)")
             ->type_name("zh|en");
     std::vector<std::unique_ptr<ICommand>> commands = MakeCommands();
+
+    // The shared options, listed again in each subcommand's help: a reader of `download --help`
+    // should not need the top-level help to find --device.
+    std::string shared;
+    {
+        CLI::App sharedApp;
+        CommonOptions unused;
+        AddCommonOptions(sharedApp, unused);
+        std::string unusedLanguage;
+        sharedApp.add_option("--lang", unusedLanguage, languageOption->get_description())->type_name("zh|en");
+        sharedApp.set_help_flag();
+        shared = CLI::Formatter().make_groups(&sharedApp, CLI::AppFormatMode::Normal);
+    }
     std::vector<std::pair<CLI::App*, ICommand*>> subs;
     for (const auto& command : commands) {
         CLI::App* sub = app.add_subcommand(command->Name(), command->Description());
-        sub->footer(
-            "The device, flash, simulation and output options (brevload-cli --help) go before or after "
-            "the subcommand.");
+        sub->footer("Shared options (before or after the subcommand):\n" + shared);
         command->AddOptions(*sub);
         subs.emplace_back(sub, command.get());
+    }
+
+    if (const std::string word = FirstWord(app, argc, argv); !word.empty()) {
+        const bool known = std::any_of(commands.begin(), commands.end(),
+                                       [&word](const auto& c) { return word == c->Name(); });
+        if (!known) {
+            std::string names;
+            for (const auto& c : commands) names += std::string(names.empty() ? "" : ", ") + c->Name();
+            std::fprintf(stderr, "brevload-cli: unknown subcommand '%s'; the subcommands are: %s\n",
+                         word.c_str(), names.c_str());
+            return ToInt(ExitCode::Usage);
+        }
     }
 
     try {
@@ -127,6 +184,17 @@ int Main(int argc, char** argv) {
         options.json ? OutputMode::Json : (StdoutIsTerminal() ? OutputMode::Terminal : OutputMode::Plain);
     COutput output(mode, options.quiet);
     output.SetVerbose(options.verbose);
+    output.SetColor(!NoColorAsked());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, &std::fclose);
+    if (!options.logFile.empty()) {
+        logFile.reset(std::fopen(options.logFile.c_str(), "a"));
+        if (!logFile) {
+            std::fprintf(stderr, "brevload-cli: --log-file %s: %s\n", options.logFile.c_str(),
+                         std::strerror(errno));
+            return ToInt(ExitCode::Usage);
+        }
+        output.SetLogFile(logFile.get());
+    }
     CommandContext ctx{options, output, nullptr};
     if (!chosen->NeedsDevices()) return ToInt(chosen->Execute(ctx));
 
@@ -146,6 +214,7 @@ int Main(int argc, char** argv) {
         else if (code == ExitCode::Ok)
             code = ExitCode::DeviceFailed;
     }
+    if (session.signals()->interrupted()) code = ExitCode::Interrupted;
     return ToInt(code);
 }
 

@@ -1,5 +1,8 @@
 #include "cli/DownloadStart.h"
 
+#include <fstream>
+#include <system_error>
+
 #include "base/Utf8Path.h"
 #include "image/ImageChecker.h"
 #include "ops/JobFile.h"
@@ -13,11 +16,26 @@ bool CheckDownloadFile(CommandContext& ctx, const std::string& file) {
             ctx.output.Error(file + ": the file cannot be opened");
             return false;
         }
+        std::error_code ec;
+        const uint64_t size = std::filesystem::file_size(PathFromUtf8(file), ec);
+        ctx.output.SetImage(file, ec ? 0 : size, std::nullopt);  // a raw file carries no CRC
         return true;
     }
     CImageChecker checker;
     const int code = checker.Check(PathFromUtf8(file));
-    if (code == ImageOk) return true;
+    if (code == ImageOk) {
+        // The header's data CRC (checked just now) identifies the image in the start events.
+        std::error_code ec;
+        const uint64_t size = std::filesystem::file_size(PathFromUtf8(file), ec);
+        std::ifstream in(PathFromUtf8(file), std::ios::binary);
+        uint8_t crc[2] = {};
+        in.seekg(kImageDataCrcOffset);
+        const bool crcRead = static_cast<bool>(in.read(reinterpret_cast<char*>(crc), sizeof crc));
+        ctx.output.SetImage(
+            file, ec ? 0 : size,
+            crcRead ? std::optional<uint32_t>(static_cast<uint32_t>(crc[0] | (crc[1] << 8))) : std::nullopt);
+        return true;
+    }
     ctx.output.Error(file + ": image check failed: " + std::to_string(code) + " " + ImageResultText(code));
     return false;
 }

@@ -5,106 +5,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/Signals.h"
 
 namespace brev::cli {
 
-// A pipe whose ends neither block nor survive exec; both ends -1 when it could not be made.
-class Pipe {
-public:
-    Pipe() {
-        if (::pipe(fds_) != 0) {
-            fds_[0] = fds_[1] = -1;
-            return;
-        }
-        for (int fd : fds_) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-    }
-    ~Pipe() {
-        for (int fd : fds_)
-            if (fd >= 0) ::close(fd);
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-
-    int readFd() const { return fds_[0]; }
-    int writeFd() const { return fds_[1]; }
-    // Async-signal-safe.
-    static void Poke(int writeFd) {
-        if (writeFd < 0) return;
-        const char byte = 1;
-        [[maybe_unused]] const auto n = ::write(writeFd, &byte, 1);
-    }
-    void Drain() const {
-        char buf[64];
-        while (fds_[0] >= 0 && ::read(fds_[0], buf, sizeof buf) > 0) {
-        }
-    }
-
-private:
-    int fds_[2] = {-1, -1};
-};
-
-// SIGINT and SIGTERM while a runner lives: the handler notes the signal and pokes a self-pipe so
-// poll() wakes. SA_RESETHAND: a second signal acts as usual.
-class StopSignals {
-public:
-    StopSignals() {
-        active_ = this;  // before the handler can run
-        struct sigaction sa {};
-        sa.sa_handler = OnStopSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESETHAND;
-        ::sigaction(SIGINT, &sa, &oldInt_);
-        ::sigaction(SIGTERM, &sa, &oldTerm_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        active_ = nullptr;  // after the handler is gone
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int fd() const { return pipe_.readFd(); }
-    bool interrupted() const { return interrupted_.load(); }
-    void Drain() const { pipe_.Drain(); }
-
-    // Runs in the signal handler: lock-free atomics and write() only.
-    static void Deliver() {
-        StopSignals* self = active_.load();
-        if (self == nullptr) return;
-        self->interrupted_ = true;
-        Pipe::Poke(self->pipe_.writeFd());
-    }
-
-private:
-    static void OnStopSignal(int) { Deliver(); }
-
-    // A signal handler receives only the signal number, so the one installed instance is reached
-    // through this single pointer; nothing else in the tool is global.
-    static std::atomic<StopSignals*> active_;
-    static_assert(std::atomic<StopSignals*>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
-                  "the signal handler may only touch lock-free atomics");
-
-    Pipe pipe_;
-    std::atomic<bool> interrupted_{false};
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
-
-std::atomic<StopSignals*> StopSignals::active_{nullptr};
-
 JobRunner::JobRunner(Session& session, COutput& output)
-    : session_(session),
-      output_(output),
-      signals_(std::make_unique<StopSignals>()),
-      wake_(std::make_unique<Pipe>()) {
+    : session_(session), output_(output), signals_(session.signals()), wake_(std::make_unique<Pipe>()) {
     output_.SetFinishedHook([wakeFd = wake_->writeFd()] { Pipe::Poke(wakeFd); });
 }
 
@@ -142,8 +56,9 @@ void JobRunner::waitOnce(int eventFd, int timeoutMs) {
     wake_->Drain();
     if (interrupted() && !interruptNoted_) {
         interruptNoted_ = true;
-        output_.Error("interrupted: no new jobs; waiting for the running ones to finish");
+        output_.Error("interrupted: no new jobs; waiting for the running ones to finish (again: stop now)");
     }
+    if (signals_->interruptedAgain()) abandon();
     output_.Tick();
 }
 
@@ -154,8 +69,23 @@ void JobRunner::waitForRunningJobs() {
 ExitCode JobRunner::finish() {
     session_.registry().WaitAll();
     output_.Summary();
+    if (interrupted()) return ExitCode::Interrupted;
     if (output_.Rows() == 0) return ExitCode::NoDevice;
     return output_.AnyFailed() ? ExitCode::DeviceFailed : ExitCode::Ok;
+}
+
+void JobRunner::abandon() {
+    // The running jobs cannot be stopped between two commands safely; the operator chose to
+    // leave their devices as they are. Say which, print the summary, leave no temporary files.
+    const std::vector<std::string> halfWritten = output_.AbandonRunning();
+    std::string names;
+    for (const std::string& name : halfWritten) names += (names.empty() ? "" : ", ") + name;
+    output_.Error(halfWritten.empty() ? "interrupted again: stopping"
+                                      : "interrupted again: stopping; left half-written: " + names);
+    output_.Summary();
+    session_.Abandon();
+    std::fflush(nullptr);
+    std::_Exit(ToInt(ExitCode::Interrupted));
 }
 
 ExitCode JobRunner::RunOnce(const StartFn& start,
@@ -178,7 +108,11 @@ ExitCode JobRunner::RunOnce(const StartFn& start,
     }
     if (onChosen) onChosen(chosen);
     for (const PresentDevice& device : chosen) {
-        if (interrupted()) break;
+        if (interrupted()) {
+            output_.NameSlot(device.name, device.slot);
+            output_.NotStartedInterrupted(device.name);
+            continue;
+        }
         startOne(device, present, start);
     }
     waitForRunningJobs();
@@ -235,6 +169,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
                 const std::string& name = e.volume.name;
                 std::erase_if(pending, [&](const Pending& p) { return p.volume.name == name; });
                 if (e.kind == DeviceEvent::Kind::Removal) {
+                    if (FindPresentDevice(present, name) != nullptr) output_.DeviceRemoved(name);
                     std::erase_if(present, [&](const PresentDevice& d) { return d.name == name; });
                     continue;
                 }
@@ -254,7 +189,7 @@ ExitCode JobRunner::Watch(const StartFn& start, int count) {
             if (session_.Probe(it->volume, device) && session_.Wanted(device)) {
                 present.push_back(device);
                 output_.NameSlot(device.name, device.slot);
-                output_.Message("device arrived", device.name);
+                output_.DeviceArrived(device.name);
                 if (!limitReached()) startOne(device, present, start);
             }
             it = pending.erase(it);

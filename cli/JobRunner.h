@@ -1,6 +1,7 @@
 // Runs jobs on devices and waits for them on the main thread: poll() on a signal pipe, a
-// job-finished pipe and, for watch, the device event source. SIGINT/SIGTERM stop new work;
-// running jobs always finish (a second signal ends the process the default way).
+// job-finished pipe and, for watch, the device event source. SIGINT, SIGTERM and SIGHUP stop new
+// work and running jobs finish (exit 130); a second one ends the process at once, naming the
+// devices left half-written.
 #pragma once
 
 #include <functional>
@@ -49,12 +50,13 @@ private:
     void waitOnce(int eventFd, int timeoutMs);
     void waitForRunningJobs();
     ExitCode finish();
+    [[noreturn]] void abandon();
     bool interrupted() const;
 
     Session& session_;
     COutput& output_;
-    std::unique_ptr<StopSignals> signals_;  // the process's stop signals, while this runner lives
-    std::unique_ptr<Pipe> wake_;            // a finished job pokes it
+    StopSignals* signals_;        // the session's: a signal before the runner existed counts too
+    std::unique_ptr<Pipe> wake_;  // a finished job pokes it
     size_t started_ = 0;
     bool interruptNoted_ = false;
     bool refuseSeveral_ = false;

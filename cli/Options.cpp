@@ -142,9 +142,15 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
     app.add_option("--trace", o.traceFile, "Write every transfer to FILE as 'NAME DIR CDBHEX LEN STATUS'")
         ->type_name("FILE")
         ->group(kOutput);
+    app.add_option("--log-file", o.logFile,
+                   "Also append every line to FILE, time-stamped and without colours (JSON lines as printed)")
+        ->type_name("FILE")
+        ->group(kOutput);
     app.add_flag("--json", o.json, "One JSON object per line for every event")->group(kOutput);
     app.add_flag("-q,--quiet", o.quiet, "Print only the summary")->group(kOutput);
-    app.add_flag("-v,--verbose", o.verbose, "On a failed job's line, also say which step failed and how")
+    app.add_flag(
+           "-v,--verbose", o.verbose,
+           "Show each device command and its outcome, and on a failed job's line which step failed and how")
         ->group(kOutput);
 }
 

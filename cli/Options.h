@@ -41,6 +41,7 @@ struct CommonOptions {
 
     // Output.
     std::string traceFile;
+    std::string logFile;  // --log-file: every line also goes there, time-stamped
     bool json = false;
     bool quiet = false;
     bool verbose = false;  // -v: a failed job's line says what failed

@@ -1,12 +1,15 @@
 #include "cli/Output.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cinttypes>
 #include <ctime>
 
 #include "app/Slots.h"
 #include "cli/Terminal.h"
 #include "image/ImageChecker.h"
+#include "ops/Failure.h"
 #include "ops/Texts.h"
 
 namespace brev::cli {
@@ -70,6 +73,33 @@ const char* ImageStateName(int state) {
     }
 }
 
+// The text without terminal escape sequences (ESC [ ... final letter).
+std::string WithoutEscapes(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            i += 2;
+            while (i < text.size() && !(text[i] >= '@' && text[i] <= '~')) ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+// Each line of `text` (ending in a newline or not) with `stamp` and a space in front.
+std::string StampLines(const std::string& text, const std::string& stamp) {
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        out += stamp + " " + text.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    return out;
+}
+
 bool Blank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
@@ -107,7 +137,8 @@ std::string ImageResultText(int code) {
 
 JsonObject JsonEvent(const char* event, const std::string& device) {
     JsonObject obj;
-    obj.Add("time", IsoTimeNow()).Add("event", event);
+    // Readers check the schema before anything else; it changes when a field changes meaning.
+    obj.Add("schema", 1).Add("time", IsoTimeNow()).Add("event", event);
     if (device.empty()) {
         obj.AddNull("device");
     } else {
@@ -139,6 +170,23 @@ void AddReason(JsonObject& obj, const JobOutcome& outcome) {
 
 COutput::COutput(OutputMode mode, bool quiet, std::FILE* out, std::FILE* err)
     : mode_(mode), quiet_(quiet), out_(out), err_(err) {}
+
+void COutput::SetColor(bool color) {
+    std::lock_guard lock(mutex_);
+    color_ = color;
+}
+
+void COutput::SetLogFile(std::FILE* log) {
+    std::lock_guard lock(mutex_);
+    log_ = log;
+}
+
+void COutput::SetImage(const std::string& path, uint64_t size, std::optional<uint32_t> crc) {
+    std::lock_guard lock(mutex_);
+    imagePath_ = path;
+    imageSize_ = size;
+    imageCrc_ = crc;
+}
 
 void COutput::SetVerbose(bool verbose) {
     std::lock_guard lock(mutex_);
@@ -200,7 +248,22 @@ void COutput::JobStarted(const std::string& name) {
     row.bytesAtBegin = bytesSource_ ? bytesSource_(name) : 0;
     rows_.push_back(std::move(row));
     currentRow_[name] = rows_.size() - 1;
-    if (mode_ == OutputMode::Json && !quiet_) emitDeviceJson(JsonEvent("start", name), name);
+    if (mode_ == OutputMode::Json && !quiet_) {
+        JsonObject obj = JsonEvent("start", name);
+        if (imagePath_.empty()) {
+            obj.AddNull("image").AddNull("size").AddNull("crc");
+        } else {
+            obj.Add("image", imagePath_).Add("size", imageSize_);
+            if (imageCrc_) {
+                char crc[16];
+                std::snprintf(crc, sizeof crc, "%04" PRIX32, *imageCrc_);  // as make-image prints it
+                obj.Add("crc", crc);
+            } else {
+                obj.AddNull("crc");
+            }
+        }
+        emitDeviceJson(std::move(obj), name);
+    }
     if (mode_ == OutputMode::Terminal && !quiet_) redrawThrottled(true);
 }
 
@@ -242,10 +305,96 @@ void COutput::DeviceMissing(const std::string& name, const std::string& reason) 
     } else {
         const std::string line = name + ": " + reason;
         if (quiet_) {
-            std::fprintf(err_, "%s\n", line.c_str());
+            writeErr(line);
         } else {
             printLine(line);
         }
+    }
+}
+
+void COutput::NotStartedInterrupted(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    Row row;
+    row.name = name;
+    row.finished = true;
+    row.note = "not started";
+    row.outcome = JobOutcome{};
+    row.outcome->reason = reason::kInterrupted;
+    row.outcome->detail = "interrupted before its job started";
+    row.begin = row.end = Clock::now();
+    rows_.push_back(std::move(row));
+    currentRow_[name] = rows_.size() - 1;
+}
+
+std::vector<std::string> COutput::AbandonRunning() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (Row& r : rows_) {
+        if (!r.started || r.finished) continue;
+        r.finished = true;
+        r.end = Clock::now();
+        r.outcome = JobOutcome{};
+        r.outcome->reason = reason::kInterrupted;
+        r.outcome->detail =
+            "interrupted at " + std::to_string(r.percent) + "%: the device is left half-written";
+        names.push_back(label(r.name));
+    }
+    return names;
+}
+
+void COutput::CommandDone(const std::string& name, const uint8_t* cdb, const TransferResult& result) {
+    std::array<uint8_t, kCdbSize> block{};
+    if (cdb != nullptr) std::copy(cdb, cdb + kCdbSize, block.begin());
+    const TransferResult checked = CheckedResult(result);
+    const bool ok = checked.ok();
+    const std::string text = DescribeCommand(block, checked);
+    std::lock_guard lock(mutex_);
+    if (quiet_) return;
+    if (mode_ == OutputMode::Json) {
+        JsonObject obj = JsonEvent("command", name);
+        obj.Add("ok", ok).Add("text", text);
+        if (checked.status == TransferStatus::CheckCondition) {
+            obj.Add("senseKey", static_cast<int>(checked.senseKey))
+                .Add("asc", static_cast<int>(checked.asc))
+                .Add("ascq", static_cast<int>(checked.ascq));
+        }
+        emitDeviceJson(std::move(obj), name);
+    } else {
+        printLine(label(name) + ": " + text);
+    }
+}
+
+void COutput::DeviceArrived(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    if (quiet_) return;
+    if (mode_ == OutputMode::Json) {
+        emitDeviceJson(JsonEvent("arrived", name), name);
+    } else {
+        printLine(
+            (mode_ == OutputMode::Terminal ? LocalClock() + " " + label(name) + "  " : label(name) + ": ") +
+            "device arrived");
+    }
+}
+
+void COutput::DeviceRemoved(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    if (quiet_) return;
+    if (mode_ == OutputMode::Json) {
+        emitDeviceJson(JsonEvent("removed", name), name);
+    } else {
+        printLine(
+            (mode_ == OutputMode::Terminal ? LocalClock() + " " + label(name) + "  " : label(name) + ": ") +
+            "device removed");
+    }
+}
+
+void COutput::OptionsInEffect(const std::string& text, JsonObject json) {
+    std::lock_guard lock(mutex_);
+    if (quiet_) return;
+    if (mode_ == OutputMode::Json) {
+        emitJson(json);
+    } else {
+        printLine(text);
     }
 }
 
@@ -283,10 +432,12 @@ void COutput::PostProgressPos(const std::string& name, int percent) {
             emitDeviceJson(JsonEvent("progress", name).Add("percent", percent), name);
             break;
         case OutputMode::Plain:
-            // One line per step, not per repeated report of the same value.
-            if (row == nullptr || row->lastPrintedPercent != row->percent) {
-                if (row != nullptr) row->lastPrintedPercent = row->percent;
+            // A log, not a display: one line per tenth of the way (and the end) per device.
+            if (row == nullptr) {
                 printLine(label(name) + ": " + std::to_string(percent) + "%");
+            } else if (row->lastPrintedPercent < 0 || row->percent / 10 > row->lastPrintedPercent / 10) {
+                row->lastPrintedPercent = row->percent;
+                printLine(label(name) + ": " + std::to_string(row->percent) + "%");
             }
             break;
         case OutputMode::Terminal:
@@ -337,10 +488,10 @@ void COutput::ShowFileParseError(int code) {
     std::lock_guard lock(mutex_);
     const auto text = ImageResultText(code);
     if (mode_ == OutputMode::Json) {
-        emitJson(JsonEvent("image-error").Add("code", code).Add("text", text));
+        emitJson(JsonEvent("imageError").Add("code", code).Add("text", text));
         return;
     }
-    std::fprintf(err_, "image check failed: %d %s\n", code, text.c_str());
+    writeErr("image check failed: " + std::to_string(code) + " " + text);
 }
 
 void COutput::ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -398,8 +549,7 @@ void COutput::Error(const std::string& text, const std::string& device) {
     }
     const std::string erase = eraseBars();
     if (!erase.empty()) write(erase);
-    std::fprintf(err_, "%s%s\n", device.empty() ? "" : (label(device) + ": ").c_str(), text.c_str());
-    std::fflush(err_);
+    writeErr((device.empty() ? "" : label(device) + ": ") + text);
     const std::string bars = drawBars();
     if (!bars.empty()) write(bars);
 }
@@ -409,7 +559,7 @@ void COutput::Result(const std::string& text, JsonObject json) {
     if (mode_ == OutputMode::Json) {
         emitJson(json);
     } else {
-        printLine(text);
+        printLine(text, false);  // an answer (a table row, a result) that scripts read as it is
     }
 }
 
@@ -429,14 +579,21 @@ void COutput::Summary() {
     auto resultText = [this](const Row& r) -> std::string {
         if (!r.started) return r.note.empty() ? "NOT STARTED" : r.note;
         if (!r.finished) return "RUNNING";
+        if (r.outcome && r.outcome->reason == reason::kInterrupted) return "INTERRUPTED";
         return failed(r) ? "FAILED" : "OK";
+    };
+    // JSON results in one casing, the same words as the "result" events.
+    auto jsonResult = [&resultText](const Row& r) {
+        std::string text = resultText(r);
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
     };
 
     if (mode_ == OutputMode::Json) {
         std::string devices = "[";
         for (const Row& r : rows_) {
             JsonObject d;
-            d.Add("device", r.name).Add("success", !failed(r)).Add("result", resultText(r));
+            d.Add("device", r.name).Add("success", !failed(r)).Add("result", jsonResult(r));
             if (r.outcome && r.outcome->flashId) {
                 d.Add("flashId", Hex(*r.outcome->flashId));
             } else {
@@ -463,6 +620,7 @@ void COutput::Summary() {
 
     if (rows_.empty()) {
         write("no device was worked on\n");
+        log("no device was worked on\n");
         return;
     }
     struct Cells {
@@ -514,21 +672,49 @@ void COutput::Summary() {
     char tail[96];
     std::snprintf(tail, sizeof tail, "%zu succeeded, %zu failed\n", ok, bad);
     text += tail;
-    write(text);
+    log(text);
+    write(text);  // a table for scripts to read: no time stamps
 }
 
 // --- drawing --------------------------------------------------------------------------------------
 
-void COutput::emitJson(const JsonObject& obj) { write(obj.str() + "\n"); }
-
-void COutput::write(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fflush(out_);
+void COutput::emitJson(const JsonObject& obj) {
+    const std::string line = obj.str() + "\n";
+    write(line);
+    if (log_ != nullptr) {
+        std::fwrite(line.data(), 1, line.size(), log_);
+        std::fflush(log_);
+    }
 }
 
-void COutput::printLine(const std::string& line) {
+void COutput::write(const std::string& text) {
+    if (outputBroken_ || text.empty()) return;
+    // SIGPIPE is ignored: a reader that went away (| head) shows up here, and ends the output only.
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0)
+        outputBroken_ = true;
+}
+
+void COutput::writeErr(const std::string& line) {
+    log(line + "\n");
+    std::fprintf(err_, "%s\n", stamp(line).c_str());
+    std::fflush(err_);
+}
+
+std::string COutput::stamp(const std::string& line) const {
+    return mode_ == OutputMode::Plain ? IsoTimeNow() + " " + line : line;
+}
+
+void COutput::log(const std::string& text) {
+    if (log_ == nullptr || text.empty()) return;
+    const std::string lines = StampLines(WithoutEscapes(text), IsoTimeNow());
+    std::fwrite(lines.data(), 1, lines.size(), log_);
+    std::fflush(log_);
+}
+
+void COutput::printLine(const std::string& line, bool stamped) {
+    log(line);
     if (mode_ != OutputMode::Terminal) {
-        write(line + "\n");
+        write((stamped ? stamp(line) : line) + "\n");
         return;
     }
     // One write per redraw, so the terminal never shows the bars half gone.
@@ -601,7 +787,7 @@ std::string COutput::finalLine(const Row& r) const {
     const bool isVerify = r.outcome && r.outcome->kind == JobOutcome::Kind::Verify;
     if ((verbose_ || isVerify) && !ok && r.outcome && !r.outcome->detail.empty())
         line += ": " + r.outcome->detail;
-    if (mode_ == OutputMode::Terminal) line = (ok ? "\x1b[32m" : "\x1b[31m") + line + "\x1b[0m";
+    if (mode_ == OutputMode::Terminal && color_) line = (ok ? "\x1b[32m" : "\x1b[31m") + line + "\x1b[0m";
     return line;
 }
 

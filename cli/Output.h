@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/Json.h"
+#include "device/PassThrough.h"
 #include "ops/JobNotifier.h"
 
 namespace brev::cli {
@@ -31,6 +32,13 @@ public:
     COutput(OutputMode mode, bool quiet, std::FILE* out = stdout, std::FILE* err = stderr);
 
     OutputMode mode() const { return mode_; }
+    // Colours on a terminal (off when NO_COLOR is set).
+    void SetColor(bool color);
+    // Every line also goes to `log` (time-stamped, no escape codes; JSON lines as they are).
+    // Not owned; null: no log.
+    void SetLogFile(std::FILE* log);
+    // The image of the jobs about to start, for their "start" events.
+    void SetImage(const std::string& path, uint64_t size, std::optional<uint32_t> crc);
     // With `verbose`, a failed job's line ends with what failed, as the job described it.
     void SetVerbose(bool verbose);
     // Bytes moved to and from a device so far (for the bars' byte count and rate).
@@ -46,6 +54,19 @@ public:
     void JobNotStarted(const std::string& name, const std::string& reason);
     // A device that was asked for but is not there: a failed row without a job.
     void DeviceMissing(const std::string& name, const std::string& reason);
+    // A chosen device whose job was never started because the run was interrupted.
+    void NotStartedInterrupted(const std::string& name);
+    // Rows still running are marked interrupted; returns their devices' names (half-written).
+    std::vector<std::string> AbandonRunning();
+
+    // -v: one device command has completed (any thread): its name and outcome, with the sense
+    // data when it failed.
+    void CommandDone(const std::string& name, const uint8_t* cdb, const TransferResult& result);
+    // Watch: a device of ours arrived / a device went away.
+    void DeviceArrived(const std::string& name);
+    void DeviceRemoved(const std::string& name);
+    // The options a run works with and where each came from ("settings", "option", "default").
+    void OptionsInEffect(const std::string& text, JsonObject json);
 
     // The tool's own log line (shown like a job's log line, not in quiet mode).
     void Message(const std::string& text, const std::string& device = {});
@@ -98,13 +119,17 @@ private:
     uint64_t bytes(const Row& row) const;
     bool failed(const Row& row) const;
     void emitJson(const JsonObject& obj);
-    void printLine(const std::string& line);  // above the bars on a terminal
-    std::string eraseBars();                  // the escape codes that remove the bars
-    std::string drawBars();                   // the bars' text
+    // Above the bars on a terminal; plain lines get a time stamp unless `stamped` is false.
+    void printLine(const std::string& line, bool stamped = true);
+    std::string eraseBars();  // the escape codes that remove the bars
+    std::string drawBars();   // the bars' text
     void redrawThrottled(bool force);
     std::string barLine(const Row& row, size_t width) const;
     std::string finalLine(const Row& row) const;
     void write(const std::string& text);
+    void writeErr(const std::string& line);            // one line to standard error
+    std::string stamp(const std::string& line) const;  // the line with its time stamp (plain)
+    void log(const std::string& text);                 // to the log file, one or more lines
 
     const OutputMode mode_;
     const bool quiet_;
@@ -113,6 +138,12 @@ private:
     std::function<uint64_t(const std::string&)> bytesSource_;
     std::function<void()> finishedHook_;
     bool verbose_ = false;
+    bool color_ = true;
+    std::FILE* log_ = nullptr;
+    bool outputBroken_ = false;  // a write failed (a closed pipe): the output stops, the jobs do not
+    std::string imagePath_;
+    uint64_t imageSize_ = 0;
+    std::optional<uint32_t> imageCrc_;
 
     mutable std::mutex mutex_;
     std::vector<Row> rows_;

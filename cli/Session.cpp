@@ -6,6 +6,7 @@
 #include "app/ProgramFolder.h"
 #include "app/settings/SettingsFile.h"
 #include "base/Utf8Path.h"
+#include "cli/Signals.h"
 
 namespace brev::cli {
 
@@ -22,7 +23,8 @@ SimFleetOptions SimFleetFor(const CommonOptions& options) {
     return fleet;
 }
 
-Session::Session(const CommonOptions& options, COutput& output) : options_(options), output_(output) {}
+Session::Session(const CommonOptions& options, COutput& output)
+    : options_(options), output_(output), signals_(std::make_unique<StopSignals>()) {}
 
 Session::~Session() {
     std::string ignored;
@@ -39,6 +41,8 @@ bool Session::loadSettings(std::string& error) {
     const std::filesystem::path file = SettingsFilePath();
     SharedSettings& settings = station_->settings();
     WindowSettings window;
+    std::error_code ec;
+    settingsFileFound_ = std::filesystem::is_regular_file(file, ec);
     LoadSettings(file, settings, window);
 
     if (options_.resetAfter != 0) settings.resetAfterDownloadFlag = options_.resetAfter > 0 ? 1 : 0;
@@ -75,6 +79,12 @@ bool Session::Open(std::string& error) {
     stationOptions.traceFile = PathFromUtf8(options_.traceFile);
     stationOptions.slotsFile = PathFromUtf8(options_.slotsFile);
     stationOptions.settingsFile = SettingsFilePath();
+    if (options_.verbose) {
+        stationOptions.transferObserver = [&output = output_](const std::string& name, const uint8_t* cdb,
+                                                              const TransferResult& result) {
+            output.CommandDone(name, cdb, result);
+        };
+    }
     station_ = Station::Open(std::move(stationOptions), error);
     if (!station_) return false;
     station_->SetProblemReporter([this](const std::string& text) { output_.Error(text); });
@@ -115,6 +125,43 @@ bool Session::Probe(const VolumeRef& volume, PresentDevice& out) {
     if (!found) return false;
     out = std::move(*found);
     return true;
+}
+
+void Session::Abandon() {
+    if (station_) station_->Abandon();
+}
+
+void Session::ShowOptionsInEffect() {
+    if (!station_) return;
+    const SharedSettings& s = station_->settings();
+    const auto from = [](int option) { return option != 0 ? "option" : "settings"; };
+    const std::string file = PathToUtf8(SettingsFilePath());
+    const std::string fileText = settingsFileFound_ ? file : file + " (not found: defaults)";
+    std::string pins;
+    for (const auto& pin : pins_) pins += (pins.empty() ? "" : ",") + pin;
+    const auto onOff = [](bool on) { return on ? "on" : "off"; };
+    std::string text = "options: settings " + fileText + "; ex-flash " + onOff(exFlash_ != 0) + " (" +
+                       from(options_.exFlash) + ")";
+    text += std::string("; reset-after ") + onOff(s.resetAfterDownloadFlag != 0) + " (" +
+            from(options_.resetAfter) + ")";
+    text += std::string("; skip-unchanged ") + onOff(s.skipUnchanged != 0) + " (" +
+            from(options_.skipUnchanged) + ")";
+    text += std::string("; erase unit ") + (options_.erase4k ? "4 KiB" : "64 KiB");
+    if (exFlash_ != 0)
+        text += "; pins " + pins + " (" + (options_.pins.empty() ? "settings" : "option") + ")";
+
+    JsonObject json = JsonEvent("options");
+    json.Add("settingsFile", file)
+        .Add("settingsFileFound", settingsFileFound_)
+        .Add("exFlash", exFlash_ != 0)
+        .Add("exFlashFrom", from(options_.exFlash))
+        .Add("resetAfter", s.resetAfterDownloadFlag != 0)
+        .Add("resetAfterFrom", from(options_.resetAfter))
+        .Add("skipUnchanged", s.skipUnchanged != 0)
+        .Add("skipUnchangedFrom", from(options_.skipUnchanged))
+        .Add("erase4k", options_.erase4k)
+        .Add("pins", pins);
+    output_.OptionsInEffect(text, std::move(json));
 }
 
 bool Session::Finish(std::string& error) {

@@ -21,6 +21,8 @@ namespace brev::cli {
 // The simulated devices the options ask for (the window builds its own from its switches).
 SimFleetOptions SimFleetFor(const CommonOptions& options);
 
+class StopSignals;
+
 class Session {
 public:
     Session(const CommonOptions& options, COutput& output);
@@ -52,7 +54,15 @@ public:
     // Waits for every job, saves simulated flash, removes temporary files. False with a reason
     // when something could not be saved.
     bool Finish(std::string& error);
+    // The process ends now with jobs running: removes temporary files only.
+    void Abandon();
+    // Prints the settings file and the flash options this run works with, each with where it
+    // came from, so nothing the window saved is taken silently.
+    void ShowOptionsInEffect();
 
+    // The stop signals, caught from the session's start so that its temporary folder is always
+    // removed; the job runner acts on them.
+    StopSignals* signals() const { return signals_.get(); }
     const JobEnvironment& env() const { return env_; }
     CJobRegistry& registry() { return station_->registry(); }
     SharedSettings& settings() { return station_->settings(); }
@@ -76,6 +86,8 @@ private:
     COutput& output_;
     PinTexts pins_ = DefaultPinTexts();
     int exFlash_ = 0;
+    bool settingsFileFound_ = false;
+    std::unique_ptr<StopSignals> signals_;
     std::unique_ptr<Station> station_;
     JobEnvironment env_;
 };

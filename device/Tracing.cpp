@@ -69,8 +69,11 @@ namespace {
 class TracingHandle : public IPassThroughHandle {
 public:
     TracingHandle(std::string name, std::unique_ptr<IPassThroughHandle> inner,
-                  std::shared_ptr<TraceSink> sink)
-        : name_(std::move(name)), inner_(std::move(inner)), sink_(std::move(sink)) {}
+                  std::shared_ptr<TraceSink> sink, TransferObserver observer)
+        : name_(std::move(name)),
+          inner_(std::move(inner)),
+          sink_(std::move(sink)),
+          observer_(std::move(observer)) {}
 
     bool Identify(VolumeIdentity& out) override { return inner_->Identify(out); }
 
@@ -78,6 +81,7 @@ public:
                            uint32_t timeoutMs) override {
         TransferResult result = inner_->Execute(cdb, dir, data, length, timeoutMs);
         if (sink_) sink_->Append(FormatTraceLine(name_, cdb, dir, length, result));
+        if (observer_) observer_(name_, cdb, result);
         return result;
     }
     uint32_t MaxTransferLength() override { return inner_->MaxTransferLength(); }
@@ -86,12 +90,14 @@ private:
     std::string name_;
     std::unique_ptr<IPassThroughHandle> inner_;
     std::shared_ptr<TraceSink> sink_;
+    TransferObserver observer_;
 };
 
 }  // namespace
 
-TracingBackend::TracingBackend(std::shared_ptr<IPassThroughBackend> inner, std::shared_ptr<TraceSink> sink)
-    : inner_(std::move(inner)), sink_(std::move(sink)) {}
+TracingBackend::TracingBackend(std::shared_ptr<IPassThroughBackend> inner, std::shared_ptr<TraceSink> sink,
+                               TransferObserver observer)
+    : inner_(std::move(inner)), sink_(std::move(sink)), observer_(std::move(observer)) {}
 
 std::vector<VolumeRef> TracingBackend::ListVolumes() {
     return inner_ ? inner_->ListVolumes() : std::vector<VolumeRef>{};
@@ -109,7 +115,7 @@ std::unique_ptr<IPassThroughHandle> TracingBackend::OpenVolume(const std::string
     }
     std::unique_ptr<IPassThroughHandle> handle = inner_->OpenVolume(name, path, err);
     if (!handle) return nullptr;
-    return std::make_unique<TracingHandle>(name, std::move(handle), sink_);
+    return std::make_unique<TracingHandle>(name, std::move(handle), sink_, observer_);
 }
 
 std::string TracingBackend::OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,10 +49,16 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Wraps another backend; every handle it opens traces each transfer after it completes.
+// Called after each transfer with the device's name, the command block and the result.
+using TransferObserver =
+    std::function<void(const std::string& name, const uint8_t* cdb, const TransferResult&)>;
+
+// Wraps another backend; every handle it opens traces each transfer after it completes (to
+// `sink` when set, to `observer` when set).
 class TracingBackend : public IPassThroughBackend {
 public:
-    TracingBackend(std::shared_ptr<IPassThroughBackend> inner, std::shared_ptr<TraceSink> sink);
+    TracingBackend(std::shared_ptr<IPassThroughBackend> inner, std::shared_ptr<TraceSink> sink,
+                   TransferObserver observer = {});
 
     std::vector<VolumeRef> ListVolumes() override;
     DriveType QueryDriveType(const std::string& name, const std::string& path) override;
@@ -65,6 +72,7 @@ public:
 private:
     std::shared_ptr<IPassThroughBackend> inner_;
     std::shared_ptr<TraceSink> sink_;
+    TransferObserver observer_;
 };
 
 }  // namespace brev

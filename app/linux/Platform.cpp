@@ -1,7 +1,9 @@
 // Linux halves of the program-folder, command-line and console helpers.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <system_error>
 
@@ -28,6 +30,22 @@ std::ostream* OpenParentConsole() {
     // Started from a terminal, standard output already is that terminal; started otherwise,
     // whoever started us chose where it goes.
     return &std::cout;
+}
+
+std::filesystem::path MakeTemporaryFolder(const std::string& prefix, std::string& error) {
+    std::error_code ec;
+    const auto base = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+        error = "no temporary folder: " + ec.message();
+        return {};
+    }
+    // mkdtemp: a fresh name, created atomically, mode 0700.
+    std::string pattern = (base / (prefix + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot create a temporary folder under " + base.string() + ": " + std::strerror(errno);
+        return {};
+    }
+    return pattern;
 }
 
 bool SystemLanguageIsChinese() {

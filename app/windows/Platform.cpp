@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <random>
+#include <system_error>
 
 #include "app/CommandLine.h"
 #include "app/Console.h"
@@ -21,6 +23,23 @@ namespace {
 std::string ToUtf8(const wchar_t* text) { return text ? win::Utf8FromWide(text) : std::string(); }
 
 }  // namespace
+
+std::filesystem::path MakeTemporaryFolder(const std::string& prefix, std::string& error) {
+    std::error_code ec;
+    const auto base = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+        error = "no temporary folder: " + ec.message();
+        return {};
+    }
+    // create_directory fails on an existing name, so a folder it makes is ours alone.
+    std::random_device rd;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const auto dir = base / (prefix + std::to_string(rd()));
+        if (std::filesystem::create_directory(dir, ec)) return dir;
+    }
+    error = "cannot create a temporary folder under " + ToUtf8(base.c_str());
+    return {};
+}
 
 std::filesystem::path ExecutablePath() {
     std::wstring buffer(MAX_PATH, L'\0');

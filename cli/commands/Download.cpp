@@ -21,6 +21,7 @@ public:
     }
     ExitCode Execute(CommandContext& ctx) override {
         if (!CheckDownloadFile(ctx, file_)) return ExitCode::Usage;
+        ctx.session->ShowOptionsInEffect();
         JobRunner runner(*ctx.session, ctx.output);
         return runner.RunOnce(DownloadStarter(*ctx.session, file_));
     }

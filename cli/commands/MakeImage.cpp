@@ -56,7 +56,7 @@ public:
         const uint16_t crc = Crc16Ccitt(data->data(), static_cast<int64_t>(data->size()));
         char crcText[8];
         std::snprintf(crcText, sizeof crcText, "%04X", crc);
-        JsonObject json = JsonEvent("made-image");
+        JsonObject json = JsonEvent("madeImage");
         json.Add("file", out_)
             .Add("headerLength", static_cast<uint64_t>(headerSize_))
             .Add("dataLength", static_cast<uint64_t>(data->size()))

@@ -24,6 +24,7 @@ public:
     }
     ExitCode Execute(CommandContext& ctx) override {
         if (!CheckDownloadFile(ctx, file_)) return ExitCode::Usage;
+        ctx.session->ShowOptionsInEffect();
         JobRunner runner(*ctx.session, ctx.output);
         return runner.Watch(DownloadStarter(*ctx.session, file_), count_);
     }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,15 +15,24 @@
 namespace brev::clitest {
 namespace {
 
-// In the child: working directory, environment, then the tool.
-[[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                           const std::string& locale = "zh_CN.UTF-8") {
+// In the child: working directory and environment (temporary files in the folder's "tmp").
+void PrepareChild(const std::filesystem::path& dir, const std::string& locale) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    ::mkdir("tmp", 0700);
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     ::setenv("BREVLOAD_HOME", dir.c_str(), 1);
+    ::setenv("BREVLOAD_CLI", BREVLOAD_CLI_PATH, 1);
     ::unsetenv("TERM");
+    ::unsetenv("NO_COLOR");
     ::unsetenv("LC_ALL");
     ::unsetenv("LC_MESSAGES");
     ::setenv("LANG", locale.c_str(), 1);
+}
+
+// In the child: working directory, environment, then the tool.
+[[noreturn]] void ExecTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                           const std::string& locale = "zh_CN.UTF-8") {
+    PrepareChild(dir, locale);
     std::vector<std::string> all{BREVLOAD_CLI_PATH};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -36,7 +46,7 @@ int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1
 
 }  // namespace
 
-RunResult CliFolder::Run(const std::vector<std::string>& args, const std::string& locale) const {
+RunResult CliFolder::Run(const std::vector<std::string>& args, const std::string& locale, bool shell) const {
     const auto outFile = path() / ".stdout";
     const auto errFile = path() / ".stderr";
     const pid_t pid = ::fork();
@@ -46,7 +56,14 @@ RunResult CliFolder::Run(const std::vector<std::string>& args, const std::string
         if (out < 0 || err < 0) ::_exit(127);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        ExecTool(path(), args, locale);
+        if (!shell) ExecTool(path(), args, locale);
+        PrepareChild(path(), locale);
+        std::vector<std::string> all = args;
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
     }
     RunResult r;
     int status = 0;
@@ -55,6 +72,10 @@ RunResult CliFolder::Run(const std::vector<std::string>& args, const std::string
     r.out = test::ReadText(outFile);
     r.err = test::ReadText(errFile);
     return r;
+}
+
+RunResult CliFolder::RunShell(const std::string& script) const {
+    return Run({"/bin/bash", "-c", script}, "zh_CN.UTF-8", true);
 }
 
 pid_t CliFolder::Spawn(const std::vector<std::string>& args, int* stdoutFd) const {

@@ -20,7 +20,8 @@ struct RunResult {
     std::string err;
 };
 
-// A fresh folder (removed at the end) that is the tool's working directory and BREVLOAD_HOME.
+// A fresh folder (removed at the end) that is the tool's working directory and BREVLOAD_HOME;
+// its "tmp" is the tool's TMPDIR.
 class CliFolder {
 public:
     CliFolder() : dir_("brev-cli") {}
@@ -31,7 +32,10 @@ public:
     // Runs the tool to its end with standard output and error captured. The tool runs with
     // LANG=zh_CN.UTF-8 (its texts in Chinese) and LC_ALL, LC_MESSAGES unset, unless `locale`
     // names another LANG.
-    RunResult Run(const std::vector<std::string>& args, const std::string& locale = "zh_CN.UTF-8") const;
+    RunResult Run(const std::vector<std::string>& args, const std::string& locale = "zh_CN.UTF-8",
+                  bool shell = false) const;
+    // Runs `script` with bash in the folder, the tool's path in $BREVLOAD_CLI.
+    RunResult RunShell(const std::string& script) const;
 
     // Starts the tool with standard output on a pipe; read it with ReadUntil.
     pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) const;

@@ -299,7 +299,10 @@ TEST(CliOutput, JsonGivesOneValidObjectPerLineForEveryEvent) {
     EXPECT_EQ(r.exitCode, 1);
     const auto lines = Lines(r.out);
     ASSERT_FALSE(lines.empty());
-    for (const std::string& l : lines) EXPECT_TRUE(IsValidJson(l)) << l;
+    for (const std::string& l : lines) {
+        EXPECT_TRUE(IsValidJson(l)) << l;
+        EXPECT_EQ(l.rfind(R"({"schema":1,)", 0), 0u) << l;
+    }
 
     auto has = [&](const std::string& fragment) {
         return std::any_of(lines.begin(), lines.end(),
@@ -315,7 +318,8 @@ TEST(CliOutput, JsonGivesOneValidObjectPerLineForEveryEvent) {
     EXPECT_THAT(lines.back(), HasSubstr(R"("event":"summary")"));
     EXPECT_THAT(lines.back(), HasSubstr(R"("succeeded":1,"failed":1)"));
     EXPECT_THAT(lines.front(),
-                ::testing::MatchesRegex(R"(\{"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}Z".*)"));
+                ::testing::MatchesRegex(
+                    R"(\{"schema":1,"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{3}Z".*)"));
 }
 
 // A failed job says why: a reason column in the summary, reason and detail in the JSON result,

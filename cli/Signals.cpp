@@ -1,0 +1,7 @@
+#include "cli/Signals.h"
+
+namespace brev::cli {
+
+std::atomic<StopSignals*> StopSignals::active_{nullptr};
+
+}  // namespace brev::cli
