@@ -74,7 +74,8 @@ std::string FirstWord(CLI::App& app, int argc, char** argv) {
         if (arg.size() > 1 && arg[0] == '-') {
             if (arg.find('=') != std::string::npos) continue;
             const CLI::Option* option = app.get_option_no_throw(arg);
-            if (option != nullptr && option->get_type_size() != 0) ++i;  // its value
+            if (option != nullptr && option->get_items_expected_min() != 0)
+                ++i;  // its value (flags take none)
             continue;
         }
         return arg;

@@ -235,6 +235,13 @@ TEST(CliUsage, UnknownSubcommandsAndEachSubcommandsHelp) {
         EXPECT_THAT(r.err,
                     HasSubstr("list, check, download, erase, random-test, read, verify, watch, make-image"));
     }
+    // Shared flags before the subcommand take no value: the subcommand is still found.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-v", "check", "none.up"},
+                                                                  {"--json", "-q", "check", "none.up"}}) {
+        const RunResult r = dir.Run(args);
+        EXPECT_THAT(r.err + r.out, HasSubstr("the file cannot be opened"));
+        EXPECT_THAT(r.err, Not(HasSubstr("unknown subcommand")));
+    }
     const RunResult help = dir.Run({"watch", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option :
