@@ -57,10 +57,12 @@ string(TIMESTAMP BREVLOAD_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brevload)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "brevload developers <brevload@localhost>")
+set(BREVLOAD_MAINTAINER "brevload developers <brevload@example.org>"
+    CACHE STRING "Maintainer of the Debian package: name <address>")
+set(CPACK_PACKAGE_CONTACT "${BREVLOAD_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware downloader for USB mass-storage microcontrollers")
+# The summary is the synopsis line; this is the text below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "firmware downloader for USB mass-storage microcontrollers\n"
     "brevload writes update images to the internal or external flash of\n"
     "microcontrollers that show up as USB disks in download mode, many devices at\n"
     "a time, and checks what was written. It comes as a Qt window for the\n"
