@@ -1,13 +1,14 @@
 # The README's commands. Every target installs what is missing first (as root).
 BUILD ?= build
 BUILD_ASAN ?= build-asan
+BUILD_PACKAGE ?= build-package
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 ifdef CI
 WERROR := -DBREVLOAD_WERROR=ON
 endif
 
-.PHONY: all deps build test asan fuzz bench demo gui e2e windows format format-check clean
+.PHONY: all deps build test asan fuzz bench demo gui e2e windows package format format-check clean
 
 all: build
 
@@ -54,6 +55,16 @@ windows:
 e2e:
 	scripts/e2e
 
+# The Debian package (CPack), checked by lintian: build-package/brevload_*.deb.
+package: deps
+	scripts/install-deps package
+	cmake -S . -B $(BUILD_PACKAGE) -G Ninja $(WERROR) -DBREVLOAD_BUILD_TESTS=OFF -DBREVLOAD_BUILD_BENCH=OFF \
+	      $(CMAKE_FLAGS)
+	cmake --build $(BUILD_PACKAGE) -j $(JOBS)
+	rm -f $(BUILD_PACKAGE)/brevload_*.deb
+	cd $(BUILD_PACKAGE) && cpack -G DEB
+	lintian --fail-on error $(BUILD_PACKAGE)/brevload_*.deb
+
 # Every C++ file in the style of .clang-format (Debian's clang-format 14).
 FORMAT_FILES = git ls-files -z '*.cpp' '*.h'
 format: deps
@@ -63,4 +74,4 @@ format-check: deps
 	$(FORMAT_FILES) | xargs -0 clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) build-windows
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_PACKAGE) build-windows

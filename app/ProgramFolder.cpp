@@ -5,10 +5,6 @@
 
 #include "app/settings/SettingsFile.h"
 
-#ifndef BREVLOAD_INSTALL_PREFIX
-#define BREVLOAD_INSTALL_PREFIX "/usr/local"
-#endif
-
 namespace brev {
 namespace {
 
@@ -38,6 +34,10 @@ ProgramFolders FoldersUnder(const std::filesystem::path& root) {
     f.deviceProgramsDir = root / kDeviceProgramsFolder;
     f.modeFile = f.deviceProgramsDir / kModeFileName;
     return f;
+}
+
+std::filesystem::path InstallDataDirFor(const std::filesystem::path& executableDir) {
+    return executableDir.parent_path() / "share" / "brevload" / kDeviceProgramsFolder;
 }
 
 ProgramFolders ResolveProgramFolders(const ProgramFolderInputs& in) {
@@ -72,8 +72,7 @@ ProgramFolders CurrentProgramFolders() {
     in.brevloadHome = Env("BREVLOAD_HOME");
     in.xdgConfigHome = Env("XDG_CONFIG_HOME");
     in.home = Env("HOME");
-    in.installDataDir =
-        std::filesystem::path(BREVLOAD_INSTALL_PREFIX) / "share" / "brevload" / kDeviceProgramsFolder;
+    in.installDataDir = InstallDataDirFor(in.executableDir);
     ProgramFolders f = ResolveProgramFolders(in);
     if (!in.windows && !in.brevloadHome) {
         std::error_code ec;

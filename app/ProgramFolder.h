@@ -24,6 +24,10 @@ struct ProgramFolderInputs {
     std::filesystem::path installDataDir;      // <prefix>/share/brevload/brevload_files
 };
 
+// The install's data folder beside the folder of the executable (<prefix>/bin), so an install
+// to any prefix, or a relocated one, finds its own.
+std::filesystem::path InstallDataDirFor(const std::filesystem::path& executableDir);
+
 // Folders laid out under one root: settings beside brevload_files.
 ProgramFolders FoldersUnder(const std::filesystem::path& root);
 

@@ -50,5 +50,6 @@ std::unique_ptr<ICommand> MakeReadCommand();
 std::unique_ptr<ICommand> MakeVerifyCommand();
 std::unique_ptr<ICommand> MakeWatchCommand();
 std::unique_ptr<ICommand> MakeMakeImageCommand();
+std::unique_ptr<ICommand> MakeDoctorCommand();
 
 }  // namespace brev::cli

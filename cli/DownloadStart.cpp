@@ -10,6 +10,17 @@
 namespace brev::cli {
 
 bool CheckDownloadFile(CommandContext& ctx, const std::string& file) {
+    // Asked for but not there, the reset program would be skipped without a word.
+    if (ctx.session->settings().resetAfterDownloadFlag.load() != 0) {
+        const std::filesystem::path reset = ctx.session->env().deviceProgramsDir / "reset.bin";
+        if (!JobFile(reset).isOpen()) {
+            ctx.output.Error(
+                PathToUtf8(reset) +
+                ": the reset program cannot be read, so none would run after the download: put it "
+                "there (see brevload-cli doctor) or download with --no-reset-after");
+            return false;
+        }
+    }
     if (ctx.session->exFlash() != 0) {
         // Written whole, header and all: only readability matters.
         if (!JobFile(PathFromUtf8(file)).isOpen()) {

@@ -9,7 +9,8 @@
 
 namespace brev::cli {
 
-// The file must be a valid update image (any readable file with --ex-flash). Prints why not.
+// The file must be a valid update image (any readable file with --ex-flash), and the reset program
+// readable when a reset after the download is asked for. Prints why not.
 bool CheckDownloadFile(CommandContext& ctx, const std::string& file);
 
 JobRunner::StartFn DownloadStarter(Session& session, const std::string& file);

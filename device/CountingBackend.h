@@ -23,6 +23,9 @@ public:
     }
     std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
                                                    OpenError* err) override;
+    std::optional<VolumeIdentity> PeekIdentity(const std::string& name, const std::string& path) override {
+        return inner_->PeekIdentity(name, path);
+    }
     std::string OpenErrorHint(const std::string& name, const std::string& path, OpenError err) override {
         return inner_->OpenErrorHint(name, path, err);
     }

@@ -47,6 +47,16 @@ int MassDevice::Open() {
     if (type == DriveType::NoRootDir) lastOpenError_ = OpenError::NotFound;  // gone since it was listed
     if (type != DriveType::Removable && type != DriveType::CdRom) return 0;
 
+    // Where the identity can be read without opening, another maker's disk is never opened, so
+    // its node's permissions or absence are no concern of ours.
+    ours_ = false;
+    if (const std::optional<VolumeIdentity> peek = backend_->PeekIdentity(name_, devicePath_)) {
+        if (peek->bus != BusType::Usb || peek->vendor.empty() || peek->product.empty() ||
+            !MatchesPatterns(peek->vendor, peek->product, vendorPatterns_, productPatterns_))
+            return 0;
+        ours_ = true;
+    }
+
     OpenError err = OpenError::None;
     std::unique_ptr<IPassThroughHandle> handle = backend_->OpenVolume(name_, devicePath_, &err);
     if (!handle) {
@@ -75,8 +85,15 @@ void MassDevice::Close() {
 }
 
 std::string MassDevice::permissionProblem() const {
-    if (lastOpenError_ != OpenError::PermissionDenied) return {};
-    std::string text = "cannot open " + name_ + " (" + devicePath_ + "): permission denied.";
+    std::string text;
+    if (lastOpenError_ == OpenError::PermissionDenied) {
+        text = "cannot open " + name_ + " (" + devicePath_ + "): permission denied.";
+    } else if (lastOpenError_ == OpenError::NotFound && ours_) {
+        // Known to be ours, present, yet not openable (no sg node): say so rather than find nothing.
+        text = "cannot open " + name_ + " (" + devicePath_ + "), a device of ours.";
+    } else {
+        return {};
+    }
     const std::string hint = openErrorHint();
     if (!hint.empty()) text += " " + hint;
     return text;

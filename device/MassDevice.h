@@ -59,8 +59,9 @@ public:
     // Why the last Open() could not open the volume; None when it opened, or was no candidate or no match.
     OpenError lastOpenError() const { return lastOpenError_; }
     std::string openErrorHint() const;
-    // After a failed Open(): the operator's text when the device exists but may not be opened
-    // (it would otherwise look exactly like no device); empty for every other failure.
+    // After a failed Open(): the operator's text when the device exists but may not be opened,
+    // or is known to be ours yet cannot be opened (it would otherwise look exactly like no
+    // device); empty for every other failure.
     std::string permissionProblem() const;
 
 private:
@@ -73,6 +74,7 @@ private:
     std::string vendorId_;
     std::string productId_;
     DeviceLocation location_;
+    bool ours_ = false;  // the last Open() read a matching identity before opening
     PatternList vendorPatterns_;
     PatternList productPatterns_;
     std::unique_ptr<IPassThroughHandle> handle_;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,14 @@ public:
     // None on success. A volume that is not there, or no longer, is NotFound.
     virtual std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
                                                            OpenError* err) = 0;
+    // Optional: the volume's identity read without opening it (Linux reads sysfs), so a volume
+    // that is not ours is never opened; nothing when the backend cannot tell before an open.
+    // Touches no device.
+    virtual std::optional<VolumeIdentity> PeekIdentity(const std::string& name, const std::string& path) {
+        (void)name;
+        (void)path;
+        return std::nullopt;
+    }
     // Optional: an operator hint for an open failure (e.g. how to fix permissions); empty when
     // none, which is what a backend without hints returns. Touches no device.
     virtual std::string OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {

@@ -118,6 +118,10 @@ std::unique_ptr<IPassThroughHandle> TracingBackend::OpenVolume(const std::string
     return std::make_unique<TracingHandle>(name, std::move(handle), sink_, observer_);
 }
 
+std::optional<VolumeIdentity> TracingBackend::PeekIdentity(const std::string& name, const std::string& path) {
+    return inner_ ? inner_->PeekIdentity(name, path) : std::nullopt;
+}
+
 std::string TracingBackend::OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {
     return inner_ ? inner_->OpenErrorHint(name, path, err) : std::string{};
 }

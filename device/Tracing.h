@@ -64,6 +64,7 @@ public:
     DriveType QueryDriveType(const std::string& name, const std::string& path) override;
     std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
                                                    OpenError* err) override;
+    std::optional<VolumeIdentity> PeekIdentity(const std::string& name, const std::string& path) override;
     std::string OpenErrorHint(const std::string& name, const std::string& path, OpenError err) override;
 
     const std::shared_ptr<IPassThroughBackend>& inner() const { return inner_; }

@@ -59,6 +59,26 @@ uint32_t PathLimit(const LinuxSystem& sys, const std::string& blockDir, int fd) 
     return static_cast<uint32_t>(std::min<uint64_t>(limit, UINT32_MAX));
 }
 
+// What sysfs and udev say of the SCSI device in `deviceDir` (a resolved /sys/devices path).
+std::optional<VolumeIdentity> IdentityOf(const LinuxSystem& sys, const std::string& deviceDir,
+                                         const std::string& name, const std::string& sg) {
+    auto vendor = sysfs::ReadAttribute(deviceDir + "/vendor");
+    auto product = sysfs::ReadAttribute(deviceDir + "/model");
+    if (!vendor || !product) return std::nullopt;
+    const std::optional<UsbParent> usb = sys.usbParent ? sys.usbParent(deviceDir, name) : std::nullopt;
+    VolumeIdentity id;
+    id.bus = usb ? BusType::Usb : BusType::Other;
+    id.vendor = std::move(*vendor);
+    id.product = std::move(*product);
+    if (usb) {
+        id.location.portPath = usb->portPath;
+        id.location.serial = usb->serial;
+    }
+    if (!sg.empty()) id.location.sgNode = sys.devRoot + "/" + sg;
+    id.location.blockNode = sys.devRoot + "/" + name;
+    return id;
+}
+
 class LinuxHandle : public IPassThroughHandle {
 public:
     LinuxHandle(LinuxSystem sys, int fd, std::string deviceDir, std::string name, std::string sg)
@@ -75,21 +95,9 @@ public:
     bool Identify(VolumeIdentity& out) override {
         // Read from the device the handle was opened on, so a name reused by another device
         // after a replug cannot lend its strings.
-        auto vendor = sysfs::ReadAttribute(deviceDir_ + "/vendor");
-        auto product = sysfs::ReadAttribute(deviceDir_ + "/model");
-        if (!vendor || !product) return false;
-        const std::optional<UsbParent> usb =
-            sys_.usbParent ? sys_.usbParent(deviceDir_, name_) : std::nullopt;
-        out.bus = usb ? BusType::Usb : BusType::Other;
-        out.vendor = std::move(*vendor);
-        out.product = std::move(*product);
-        out.location = {};
-        if (usb) {
-            out.location.portPath = usb->portPath;
-            out.location.serial = usb->serial;
-        }
-        out.location.sgNode = sys_.devRoot + "/" + sg_;
-        out.location.blockNode = sys_.devRoot + "/" + name_;
+        auto id = IdentityOf(sys_, deviceDir_, name_, sg_);
+        if (!id) return false;
+        out = std::move(*id);
         return true;
     }
 
@@ -216,6 +224,15 @@ std::unique_ptr<IPassThroughHandle> LinuxBackend::OpenVolume(const std::string& 
     }
     SetError(err, OpenError::None);
     return std::make_unique<LinuxHandle>(sys_, fd, deviceDir.string(), name, sg);
+}
+
+std::optional<VolumeIdentity> LinuxBackend::PeekIdentity(const std::string& name, const std::string& path) {
+    (void)path;
+    if (!sysfs::IsSafeName(name)) return std::nullopt;
+    std::error_code ec;
+    const fs::path deviceDir = fs::canonical(BlockDir(sys_, name) + "/device", ec);
+    if (ec) return std::nullopt;
+    return IdentityOf(sys_, deviceDir.string(), name, sysfs::ScsiGenericName(deviceDir.string()));
 }
 
 std::string LinuxBackend::OpenErrorHint(const std::string& name, const std::string& path, OpenError err) {

@@ -26,6 +26,8 @@ public:
     // is missing, PermissionDenied on EACCES/EPERM.
     std::unique_ptr<IPassThroughHandle> OpenVolume(const std::string& name, const std::string& path,
                                                    OpenError* err) override;
+    // Bus, vendor and product from sysfs and the location from libudev, before any node is opened.
+    std::optional<VolumeIdentity> PeekIdentity(const std::string& name, const std::string& path) override;
     std::string OpenErrorHint(const std::string& name, const std::string& path, OpenError err) override;
 
 private:

@@ -55,6 +55,10 @@ TEST(ProgramFolderTest, ChoosesWhereSettingsAndDeviceProgramsLive) {
     }
 }
 
+TEST(ProgramFolderTest, InstallDataFolderIsFoundBesideTheExecutablesFolder) {
+    EXPECT_EQ(InstallDataDirFor("/opt/x/bin"), fs::path("/opt/x/share/brevload/brevload_files"));
+}
+
 TEST(ProgramFolderTest, EnvironmentOverrideReachesTheProcess) {
     test::TempDir tmp;
     ASSERT_EQ(setenv("BREVLOAD_HOME", tmp.path().c_str(), 1), 0);

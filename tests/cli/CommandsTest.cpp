@@ -237,6 +237,17 @@ TEST(CliDownload, ABadImageStopsBeforeAnyDeviceIsTouched) {
     EXPECT_TRUE(ReadBytes(dir / "t.txt").empty());
 }
 
+// The folder has no device programs; real devices are asked for (there are none here).
+TEST(CliDownload, AResetAfterWithoutTheResetProgramStopsBeforeAnyDeviceIsTouched) {
+    CliFolder dir;
+    MakeImageIn(dir);
+    const RunResult refused = dir.Run({"download", "fw.up", "--reset-after"});
+    EXPECT_EQ(refused.exitCode, 2) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr((dir / "brevload_files" / "reset.bin").string()));
+    const RunResult without = dir.Run({"download", "fw.up", "--no-reset-after"});
+    EXPECT_EQ(without.exitCode, 3) << without.out << without.err;
+}
+
 TEST(CliDownload, ExternalFlashAndPcModeDevicesGetTheFile) {
     CliFolder dir;
     const Image img = MakeImageIn(dir);

@@ -99,19 +99,63 @@ TEST(MassDeviceOnLinux, FindsOpensAndTransfersThroughSgIo) {
     EXPECT_EQ(calls.opens.size(), calls.closes.size());
 }
 
-TEST(MassDeviceOnLinux, PermissionProblemIsReportedByTheScan) {
-    FakeSysfs fake;
-    fake.Add({"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", "sg1"});
-    LinuxSystem sys = fake.System();
-    FakeCalls calls;
-    calls.openErrno = EACCES;
-    calls.Install(sys);
+// Identity is read from sysfs before any node is opened: only our devices are ever opened, and
+// only their open failures reach the operator.
+TEST(MassDeviceOnLinux, ScanReportsOpenProblemsOfOurDevicesOnly) {
+    const struct {
+        const char* what;
+        FakeDisk disk;
+        int openErrno;
+        bool opened;
+        const char* problem;  // a part of the one problem expected; null: none
+    } cases[] = {
+        {"ours, node not permitted",
+         {"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", "sg1"},
+         EACCES,
+         true,
+         "70-brevload.rules"},
+        {"ours, no sg node",
+         {"sdb", 0, true, true, "BRVNTIS ", "DEVICE          ", ""},
+         0,
+         false,
+         "modprobe sg"},
+        {"another maker's USB disk, node not permitted",
+         {"sdb", 0, true, true, "OTHERVND", "FLASH DISK      ", "sg1"},
+         EACCES,
+         false,
+         nullptr},
+        {"another maker's USB disk, no sg node",
+         {"sdb", 0, true, true, "OTHERVND", "FLASH DISK      ", ""},
+         0,
+         false,
+         nullptr},
+        {"our strings on a disk off USB",
+         {"sdb", 0, true, false, "BRVNTIS ", "DEVICE          ", "sg1"},
+         EACCES,
+         false,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeSysfs fake;
+        fake.Add(c.disk);
+        LinuxSystem sys = fake.System();
+        FakeCalls calls;
+        calls.openErrno = c.openErrno;
+        calls.Install(sys);
 
-    CMutilMassStorage scanner(MakeLinuxBackend(sys), kProducts, kVendors);
-    scanner.Scan();
-    EXPECT_TRUE(scanner.devices().empty());
-    ASSERT_EQ(scanner.permissionProblems().size(), 1u);
-    EXPECT_NE(scanner.permissionProblems()[0].find("70-brevload.rules"), std::string::npos);
+        CMutilMassStorage scanner(MakeLinuxBackend(sys), kProducts, kVendors);
+        scanner.Scan();
+        EXPECT_TRUE(scanner.devices().empty());
+        EXPECT_EQ(calls.opens.size(), c.opened ? 1u : 0u);
+        if (c.problem == nullptr) {
+            EXPECT_TRUE(scanner.permissionProblems().empty());
+            continue;
+        }
+        ASSERT_EQ(scanner.permissionProblems().size(), 1u);
+        EXPECT_NE(scanner.permissionProblems()[0].find(c.problem), std::string::npos)
+            << scanner.permissionProblems()[0];
+    }
 }
 
 // This machine has no target device attached: the real backend must list what it finds
