@@ -13,6 +13,8 @@ std::vector<std::unique_ptr<ICommand>> MakeCommands() {
     commands.push_back(MakeVerifyCommand());
     commands.push_back(MakeWatchCommand());
     commands.push_back(MakeMakeImageCommand());
+    commands.push_back(MakeHistoryCommand());
+    commands.push_back(MakeRecordsCommand());
     return commands;
 }
 

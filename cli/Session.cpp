@@ -75,6 +75,10 @@ bool Session::Open(std::string& error) {
     stationOptions.traceFile = PathFromUtf8(options_.traceFile);
     stationOptions.slotsFile = PathFromUtf8(options_.slotsFile);
     stationOptions.settingsFile = SettingsFilePath();
+    stationOptions.recordsFile = PathFromUtf8(options_.recordsFile);
+    stationOptions.noRecords = options_.noRecords;
+    stationOptions.stationName = options_.station;
+    stationOptions.recordsUrl = options_.recordsUrl;
     station_ = Station::Open(std::move(stationOptions), error);
     if (!station_) return false;
     station_->SetProblemReporter([this](const std::string& text) { output_.Error(text); });
