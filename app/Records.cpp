@@ -69,7 +69,8 @@ private:
         }
         uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6], h = h_[7];
         for (int i = 0; i < 64; ++i) {
-            const uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+            const uint32_t t1 =
+                h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
             const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             h = g;
             g = f;
@@ -110,20 +111,22 @@ std::string MakeUuid() {
         hi = random();
         lo = random();
     }
-    hi = (hi & ~0xF000ULL) | 0x4000ULL;                                 // version 4
-    lo = (lo & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;          // RFC 4122 variant
+    hi = (hi & ~0xF000ULL) | 0x4000ULL;                         // version 4
+    lo = (lo & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;  // RFC 4122 variant
     char text[37];
-    std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx",
-                  static_cast<unsigned long long>(hi >> 32), static_cast<unsigned long long>((hi >> 16) & 0xFFFF),
-                  static_cast<unsigned long long>(hi & 0xFFFF), static_cast<unsigned long long>(lo >> 48),
-                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+    std::snprintf(
+        text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx", static_cast<unsigned long long>(hi >> 32),
+        static_cast<unsigned long long>((hi >> 16) & 0xFFFF), static_cast<unsigned long long>(hi & 0xFFFF),
+        static_cast<unsigned long long>(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
     return text;
 }
 
 // A prepared statement that finalizes itself.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK; }
+    Statement(sqlite3* db, const char* sql) {
+        ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK;
+    }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -228,6 +231,8 @@ static_assert(std::size(kMigrations) == Records::kSchemaVersion);
 
 }  // namespace
 
+bool RecordsAvailable() { return true; }
+
 std::string UtcNow() {
     using namespace std::chrono;
     const auto now = floor<milliseconds>(system_clock::now());
@@ -298,9 +303,10 @@ bool Records::open(const std::filesystem::path& file, std::string& error) {
         if (!ProcessAlive(started.columnInt(1))) dead.push_back(started.columnInt(0));
     }
     for (int64_t id : dead) {
-        Statement mark(db_,
-                       "UPDATE records SET result = 'interrupted', reason = 'interrupted', "
-                       "detail = 'the program ended before the job did' WHERE id = ?1 AND result = 'started'");
+        Statement mark(
+            db_,
+            "UPDATE records SET result = 'interrupted', reason = 'interrupted', "
+            "detail = 'the program ended before the job did' WHERE id = ?1 AND result = 'started'");
         mark.integer(1, id);
         mark.step();
     }
@@ -406,17 +412,22 @@ int64_t Records::Started(const JobRecordStart& start) {
     }
 
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement insert(db_,
-                     "INSERT INTO records (uuid, started_at, station, version, operation, path, erase_unit, "
-                     "reset_after, pins, bus, device, slot, port_path, serial, image_path, image_size, "
-                     "header_length, data_crc16, image_sha256, bytes, result, pid) VALUES (?1, ?2, ?3, ?4, ?5, "
-                     "?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, 0, 'started', ?20)");
+    Statement insert(
+        db_,
+        "INSERT INTO records (uuid, started_at, station, version, operation, path, erase_unit, "
+        "reset_after, pins, bus, device, slot, port_path, serial, image_path, image_size, "
+        "header_length, data_crc16, image_sha256, bytes, result, pid) VALUES (?1, ?2, ?3, ?4, ?5, "
+        "?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, 0, 'started', ?20)");
     if (!insert.ok()) {
         lastError_ = sqlite3_errmsg(db_);
         return 0;
     }
     insert.text(1, r.uuid).text(2, r.startedAt).text(3, station_).text(4, version_).text(5, start.operation);
-    insert.text(6, start.path).text(7, r.eraseUnit).integer(8, r.resetAfter).text(9, start.pins).text(10, r.bus);
+    insert.text(6, start.path)
+        .text(7, r.eraseUnit)
+        .integer(8, r.resetAfter)
+        .text(9, start.pins)
+        .text(10, r.bus);
     insert.text(11, start.deviceName).text(12, start.slot).text(13, start.portPath).text(14, start.serial);
     insert.text(15, imagePath).integer(16, r.imageSize).integer(17, start.headerLength);
     insert.text(18, r.dataCrc16).text(19, r.sha256).integer(20, CurrentProcessId());
@@ -439,10 +450,11 @@ void Records::Finished(int64_t token, const JobOutcome& outcome) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        Statement update(db_,
-                         "UPDATE records SET ended_at = ?1, flash_id = ?2, bytes = ?3, result = ?4, reason = ?5, "
-                         "detail = ?6, duration_ms = CAST(ROUND((julianday(?1) - julianday(started_at)) * "
-                         "86400000) AS INTEGER) WHERE id = ?7");
+        Statement update(
+            db_,
+            "UPDATE records SET ended_at = ?1, flash_id = ?2, bytes = ?3, result = ?4, reason = ?5, "
+            "detail = ?6, duration_ms = CAST(ROUND((julianday(?1) - julianday(started_at)) * "
+            "86400000) AS INTEGER) WHERE id = ?7");
         if (!update.ok()) {
             lastError_ = sqlite3_errmsg(db_);
             return;

@@ -45,6 +45,8 @@ struct RecordFilter {
     int limit = 0;             // 0: all
 };
 
+// False in a build without SQLite: no records are kept there.
+bool RecordsAvailable();
 // The machine's host name; empty when unknown.
 std::string StationHostName();
 // Whether the process `pid` of this machine still runs; this process's id.

@@ -117,8 +117,8 @@ PushResult PushRecords(Records& records, const std::string& url) {
         for (size_t i = 0; i < values.size(); ++i) params[i] = null[i] ? nullptr : values[i].c_str();
         const std::string sql = InsertSql(rows.size());
         // One statement is one transaction: all of the batch is committed, or none of it.
-        PGresult* insert = PQexecParams(connection.conn, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                                        params.data(), nullptr, nullptr, 0);
+        PGresult* insert = PQexecParams(connection.conn, sql.c_str(), static_cast<int>(params.size()),
+                                        nullptr, params.data(), nullptr, nullptr, 0);
         const bool committed = PQresultStatus(insert) == PGRES_COMMAND_OK;
         PQclear(insert);
         if (!committed) {
@@ -149,7 +149,8 @@ bool InitCentralDatabase(const std::string& url, std::string& error) {
     return connection.exec(kCentralSchema, error);
 }
 
-RecordsPusher::RecordsPusher(std::shared_ptr<Records> records, std::string url, std::chrono::milliseconds retry)
+RecordsPusher::RecordsPusher(std::shared_ptr<Records> records, std::string url,
+                             std::chrono::milliseconds retry)
     : records_(std::move(records)), url_(std::move(url)), retry_(retry) {
     thread_ = std::thread([this] { run(); });
 }

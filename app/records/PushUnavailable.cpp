@@ -19,7 +19,8 @@ bool InitCentralDatabase(const std::string&, std::string& error) {
     return false;
 }
 
-RecordsPusher::RecordsPusher(std::shared_ptr<Records> records, std::string url, std::chrono::milliseconds retry)
+RecordsPusher::RecordsPusher(std::shared_ptr<Records> records, std::string url,
+                             std::chrono::milliseconds retry)
     : records_(std::move(records)), url_(std::move(url)), retry_(retry), lastError_(kNoClient) {}
 
 RecordsPusher::~RecordsPusher() = default;

@@ -5,6 +5,8 @@
 
 namespace brev {
 
+bool RecordsAvailable() { return false; }
+
 std::string UtcNow() { return {}; }
 
 std::string FileSha256(const std::filesystem::path&) { return {}; }

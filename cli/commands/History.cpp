@@ -65,9 +65,7 @@ bool IsNumber(const char* name) {
     return n == "resetAfter" || n == "imageSize" || n == "headerLength" || n == "bytes" || n == "durationMs";
 }
 
-void Print(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-}
+void Print(const std::string& line) { std::fwrite(line.data(), 1, line.size(), stdout); }
 
 std::string Pad(const std::string& text, size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size() + 1, ' ');
@@ -119,8 +117,10 @@ public:
         }
         filter_.devices = ctx.options.devices;
         // Records name their images by absolute path.
-        if (std::error_code ec; !filter_.image.empty() && std::filesystem::is_regular_file(PathFromUtf8(filter_.image), ec))
-            filter_.image = PathToUtf8(std::filesystem::absolute(PathFromUtf8(filter_.image), ec).lexically_normal());
+        if (std::error_code ec;
+            !filter_.image.empty() && std::filesystem::is_regular_file(PathFromUtf8(filter_.image), ec))
+            filter_.image =
+                PathToUtf8(std::filesystem::absolute(PathFromUtf8(filter_.image), ec).lexically_normal());
         const int limit = filter_.limit;
         if (summary_) filter_.limit = 0;
         const std::vector<RecordRow> rows = records->Query(filter_, error);
@@ -165,8 +165,10 @@ public:
 
 private:
     static void Table(const std::vector<RecordRow>& rows) {
-        Print("STARTED (UTC)            RESULT       OPERATION    DEVICE   SLOT  BYTES      MS      SHA-256       "
-              "IMAGE / REASON\n");
+        Print(
+            "STARTED (UTC)            RESULT       OPERATION    DEVICE   SLOT  BYTES      MS      SHA-256    "
+            "   "
+            "IMAGE / REASON\n");
         for (const RecordRow& r : rows) {
             std::string last = r.imagePath;
             if (!r.reason.empty()) last += (last.empty() ? "" : "  ") + r.reason;
@@ -199,13 +201,17 @@ private:
         };
         if (json) {
             JsonObject total;
-            total.Add("summary", "total").Add("records", all.total).Add("ok", all.ok).Add("failed", all.failed);
+            total.Add("summary", "total")
+                .Add("records", all.total)
+                .Add("ok", all.ok)
+                .Add("failed", all.failed);
             total.Add("interrupted", all.interrupted).Add("failureRate", rate(all));
             Print(total.str() + "\n");
             for (const auto& [reason, n] : reasons) {
                 JsonObject line;
                 line.Add("summary", "reason").Add("reason", reason).Add("records", n);
-                line.Add("failureRate", all.total > 0 ? static_cast<double>(n) / static_cast<double>(all.total) : 0.0);
+                line.Add("failureRate",
+                         all.total > 0 ? static_cast<double>(n) / static_cast<double>(all.total) : 0.0);
                 Print(line.str() + "\n");
             }
             for (const auto& [slot, c] : slots) {
@@ -220,7 +226,8 @@ private:
               ", interrupted " + Num(all.interrupted) + ", failure rate " +
               Percent(all.failed + all.interrupted, all.total) + "\n");
         Print("\nREASON                RECORDS  OF ALL\n");
-        for (const auto& [reason, n] : reasons) Print(Pad(reason, 21) + Pad(Num(n), 8) + Percent(n, all.total) + "\n");
+        for (const auto& [reason, n] : reasons)
+            Print(Pad(reason, 21) + Pad(Num(n), 8) + Percent(n, all.total) + "\n");
         Print("\nSLOT      RECORDS  OK       FAILED   FAILURE RATE\n");
         for (const auto& [slot, c] : slots) {
             Print(Pad(slot.empty() ? "-" : slot, 9) + Pad(Num(c.total), 8) + Pad(Num(c.ok), 8) +

@@ -21,8 +21,10 @@ public:
     bool NeedsDevices() const override { return false; }
     void AddOptions(CLI::App& sub) override {
         sub.require_subcommand(1);
-        sync_ = sub.add_subcommand("sync", "Push every waiting record now; says how many went and how many wait");
-        initDb_ = sub.add_subcommand("init-db", "Create the central table (docs/records.sql) in the database URL");
+        sync_ =
+            sub.add_subcommand("sync", "Push every waiting record now; says how many went and how many wait");
+        initDb_ =
+            sub.add_subcommand("init-db", "Create the central table (docs/records.sql) in the database URL");
         initDb_->add_option("URL", url_, "postgresql://USER@HOST/DB")->required();
     }
 
@@ -43,9 +45,11 @@ public:
         const std::filesystem::path file = !ctx.options.recordsFile.empty()
                                                ? PathFromUtf8(ctx.options.recordsFile)
                                                : RecordsFileFor(CurrentProgramFolders(), settings);
-        const std::string url = !ctx.options.recordsUrl.empty() ? ctx.options.recordsUrl : RecordsUrlFor(settings);
+        const std::string url =
+            !ctx.options.recordsUrl.empty() ? ctx.options.recordsUrl : RecordsUrlFor(settings);
         if (url.empty()) {
-            ctx.output.Error("records sync: no central database (--records-url or the settings key recordsUrl)");
+            ctx.output.Error(
+                "records sync: no central database (--records-url or the settings key recordsUrl)");
             return ExitCode::Usage;
         }
         const auto records = Records::Open(file, StationNameFor(settings), BREVLOAD_VERSION, error);
@@ -57,7 +61,8 @@ public:
         JsonObject json = JsonEvent("records-sync");
         json.Add("sent", pushed.sent).Add("waiting", pushed.waiting);
         if (!pushed.error.empty()) json.Add("error", pushed.error);
-        ctx.output.Result("sent " + std::to_string(pushed.sent) + ", waiting " + std::to_string(pushed.waiting), json);
+        ctx.output.Result(
+            "sent " + std::to_string(pushed.sent) + ", waiting " + std::to_string(pushed.waiting), json);
         if (!pushed.error.empty()) {
             ctx.output.Error("records sync: " + pushed.error);
             return ExitCode::DeviceFailed;
