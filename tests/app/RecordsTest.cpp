@@ -31,7 +31,8 @@ void Exec(sqlite3* db, const char* sql) {
 TEST(Records, Sha256OfFilesEqualsSha256sum) {
     TempDir dir;
     // Around the padding's edges (55/56/64 bytes), and more than one read buffer.
-    for (size_t size : {size_t{0}, size_t{3}, size_t{55}, size_t{56}, size_t{64}, size_t{1000}, size_t{200000}}) {
+    for (size_t size :
+         {size_t{0}, size_t{3}, size_t{55}, size_t{56}, size_t{64}, size_t{1000}, size_t{200000}}) {
         SCOPED_TRACE(size);
         const auto file = dir / ("f" + std::to_string(size));
         WriteBytes(file, Pattern(size, static_cast<uint32_t>(size)));
@@ -54,7 +55,8 @@ TEST(Records, AnOlderSchemaIsMigrated) {
          "CREATE TABLE records (id INTEGER PRIMARY KEY, uuid TEXT NOT NULL UNIQUE, started_at TEXT NOT NULL,"
          " ended_at TEXT, station TEXT NOT NULL, version TEXT NOT NULL, operation TEXT NOT NULL, path TEXT,"
          " erase_unit TEXT, reset_after INTEGER, pins TEXT, bus TEXT, device TEXT NOT NULL, slot TEXT,"
-         " port_path TEXT, serial TEXT, flash_id TEXT, image_path TEXT, image_size INTEGER, header_length INTEGER,"
+         " port_path TEXT, serial TEXT, flash_id TEXT, image_path TEXT, image_size INTEGER, header_length "
+         "INTEGER,"
          " data_crc16 TEXT, image_sha256 TEXT, bytes INTEGER, result TEXT NOT NULL, reason TEXT, detail TEXT,"
          " duration_ms INTEGER);"
          "INSERT INTO records (uuid, started_at, ended_at, station, version, operation, device, slot, result,"
