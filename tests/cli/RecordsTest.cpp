@@ -28,7 +28,8 @@ using Row = std::map<std::string, std::string>;
 // One flat JSON object of strings and numbers, values unescaped.
 Row ParseObject(const std::string& line) {
     Row row;
-    static const std::regex field(R"re("([A-Za-z0-9]+)":("((?:[^"\\]|\\.)*)"|-?[0-9.eE+]+|null|true|false))re");
+    static const std::regex field(
+        R"re("([A-Za-z0-9]+)":("((?:[^"\\]|\\.)*)"|-?[0-9.eE+]+|null|true|false))re");
     for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it) {
         const std::smatch& m = *it;
         if (!m[3].matched) {
@@ -132,12 +133,13 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
         const char* fault;
         const char* reason;
     } failures[] = {
-        {"sim1:fail:0x81:1", "init-failed"}, {"sim2:fail:0", "flash-id-failed"},
-        {"sim3:crc-swap", "verify-mismatch"}, {"sim4:timeout:5", "timeout"},
+        {"sim1:fail:0x81:1", "init-failed"},     {"sim2:fail:0", "flash-id-failed"},
+        {"sim3:crc-swap", "verify-mismatch"},    {"sim4:timeout:5", "timeout"},
         {"sim5:short:0x82:1", "short-transfer"}, {"sim6:drop:2", "device-removed"},
     };
-    std::vector<std::string> args = {"download", "fw.up", "--simulate", "7", "--records", "r.sqlite",
-                                     "--station", "line7", "--slots", "slots.ini", "--clk-div", "3", "-q"};
+    std::vector<std::string> args = {"download",  "fw.up",     "--simulate", "7",       "--records",
+                                     "r.sqlite",  "--station", "line7",      "--slots", "slots.ini",
+                                     "--clk-div", "3",         "-q"};
     for (const auto& f : failures) args.insert(args.end(), {"--sim-fault", f.fault});
     const RunResult run = dir.Run(args);
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
@@ -149,8 +151,8 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     EXPECT_EQ(uuids.size(), 7u);
 
     const Row ok = RowOf(rows, "sim0");
-    EXPECT_TRUE(std::regex_match(ok.at("uuid"),
-                                 std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")));
+    EXPECT_TRUE(std::regex_match(
+        ok.at("uuid"), std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")));
     const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
     EXPECT_TRUE(std::regex_match(ok.at("startedAt"), utc)) << ok.at("startedAt");
     EXPECT_TRUE(std::regex_match(ok.at("endedAt"), utc)) << ok.at("endedAt");
@@ -225,8 +227,8 @@ TEST(CliRecords, AJobCutShortByACrashIsRecordedAsInterrupted) {
     CliFolder dir;
     WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(kDataSize, 5)));
     int fd = -1;
-    const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "1", "--records", "r.sqlite", "--sim-profile",
-                                 "realistic", "--sim-time-scale", "20"},
+    const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "1", "--records", "r.sqlite",
+                                 "--sim-profile", "realistic", "--sim-time-scale", "20"},
                                 &fd);
     std::string out;
     ASSERT_TRUE(ReadUntil(fd, "10%", out, std::chrono::seconds(30))) << out;
@@ -252,9 +254,9 @@ TEST(CliRecords, HistoryFiltersAndFormats) {
         args.insert(args.end(), common.begin(), common.end());
         dir.Run(args);
     };
-    run({"download", "fw.up", "--simulate", "2"});                                    // sim0 ok, sim1 ok
-    run({"download", odd, "--simulate", "2", "--sim-fault", "sim1:crc-swap"});       // sim0 ok, sim1 failed
-    run({"erase", "--all", "--simulate", "3"});                                       // sim0..sim2 ok
+    run({"download", "fw.up", "--simulate", "2"});                              // sim0 ok, sim1 ok
+    run({"download", odd, "--simulate", "2", "--sim-fault", "sim1:crc-swap"});  // sim0 ok, sim1 failed
+    run({"erase", "--all", "--simulate", "3"});                                 // sim0..sim2 ok
 
     const std::vector<Row> all = History(dir);
     ASSERT_EQ(all.size(), 7u);
