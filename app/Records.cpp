@@ -2,10 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <future>
+#include <map>
 #include <random>
 
 #include "app/Slots.h"
@@ -19,24 +23,32 @@ namespace {
 class Sha256 {
 public:
     void update(const uint8_t* data, size_t length) {
-        for (size_t i = 0; i < length; ++i) {
-            block_[used_++] = data[i];
+        total_ += length;
+        while (length > 0) {
+            if (used_ == 0 && length >= 64) {
+                compress(data);
+                data += 64;
+                length -= 64;
+                continue;
+            }
+            const size_t n = std::min(length, size_t{64} - used_);
+            std::memcpy(block_.data() + used_, data, n);
+            used_ += n;
+            data += n;
+            length -= n;
             if (used_ == 64) {
-                compress();
+                compress(block_.data());
                 used_ = 0;
             }
         }
-        total_ += length;
     }
     std::string hex() {
         const uint64_t bits = total_ * 8;
-        const uint8_t pad = 0x80;
-        update(&pad, 1);
-        const uint8_t zero = 0;
-        while (used_ != 56) update(&zero, 1);
-        uint8_t length[8];
-        for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-        update(length, 8);
+        uint8_t tail[72] = {0x80};
+        const size_t pad = (used_ < 56 ? 56 : 120) - used_;
+        for (int i = 0; i < 8; ++i)
+            tail[pad + static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+        update(tail, pad + 8);
         std::string out;
         char digits[9];
         for (uint32_t word : h_) {
@@ -48,7 +60,7 @@ public:
 
 private:
     static uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-    void compress() {
+    void compress(const uint8_t* block) {
         static constexpr uint32_t k[64] = {
             0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
             0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
@@ -60,8 +72,8 @@ private:
             0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
         uint32_t w[64];
         for (int i = 0; i < 16; ++i)
-            w[i] = (uint32_t{block_[4 * i]} << 24) | (uint32_t{block_[4 * i + 1]} << 16) |
-                   (uint32_t{block_[4 * i + 2]} << 8) | uint32_t{block_[4 * i + 3]};
+            w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) |
+                   (uint32_t{block[4 * i + 2]} << 8) | uint32_t{block[4 * i + 3]};
         for (int i = 16; i < 64; ++i) {
             const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
             const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -150,6 +162,34 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
     bool ok_ = false;
 };
+
+// The image as the job reads it: size, CRC-16 of the data after the header, SHA-256 of the whole file.
+ImageFacts ReadImageFacts(const std::filesystem::path& image, int64_t headerLength) {
+    ImageFacts facts;
+    std::ifstream in(image, std::ios::binary);
+    if (!in) return facts;
+    Sha256 sha;
+    uint16_t crc = kCrc16CcittInit;
+    std::vector<char> buffer(1 << 16);
+    int64_t offset = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<int64_t>(in.gcount());
+        const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());
+        sha.update(bytes, static_cast<size_t>(got));
+        const int64_t skip = std::min(got, std::max<int64_t>(0, headerLength - offset));
+        crc = Crc16CcittUpdate(crc, bytes + skip, static_cast<size_t>(got - skip));
+        offset += got;
+    }
+    if (in.bad()) return facts;
+    facts.read = true;
+    facts.size = offset;
+    facts.sha256 = sha.hex();
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", crc);
+    facts.crc16 = text;
+    return facts;
+}
 
 constexpr const char* kColumns =
     "id, uuid, started_at, ended_at, station, version, operation, path, erase_unit, reset_after, pins, "
@@ -269,7 +309,15 @@ std::shared_ptr<Records> Records::Open(const std::filesystem::path& file, std::s
     return records;
 }
 
-Records::~Records() { sqlite3_close_v2(db_); }
+Records::~Records() {
+    std::map<int64_t, std::future<void>> pending;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending.swap(pending_);
+    }
+    pending.clear();  // waits for every hashing task
+    sqlite3_close_v2(db_);
+}
 
 bool Records::exec(const char* sql, std::string& error) {
     char* message = nullptr;
@@ -377,32 +425,6 @@ int64_t Records::Started(const JobRecordStart& start) {
                       bus.chipSelIndirect, bus.chipSelDirect, bus.chipType);
         r.bus = text;
     }
-    // The image as it is when the job opens it: size, CRC of the data, SHA-256 of the whole file.
-    if (!start.imagePath.empty() && start.operation != "read") {
-        const std::filesystem::path image = PathFromUtf8(start.imagePath);
-        std::ifstream in(image, std::ios::binary);
-        if (in) {
-            Sha256 sha;
-            uint16_t crc = kCrc16CcittInit;
-            std::vector<char> buffer(1 << 16);
-            int64_t offset = 0;
-            while (in) {
-                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-                const auto got = static_cast<int64_t>(in.gcount());
-                const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());
-                sha.update(bytes, static_cast<size_t>(got));
-                const int64_t skip = std::min(got, std::max<int64_t>(0, start.headerLength - offset));
-                crc = Crc16CcittUpdate(crc, bytes + skip, static_cast<size_t>(got - skip));
-                offset += got;
-            }
-            r.imageSize = offset;
-            r.sha256 = sha.hex();
-            char text[8];
-            std::snprintf(text, sizeof text, "%04X", crc);
-            r.dataCrc16 = text;
-        }
-    }
-
     // Months later the record must still name the file, wherever it was started from.
     std::string imagePath = start.imagePath;
     if (!imagePath.empty()) {
@@ -435,10 +457,37 @@ int64_t Records::Started(const JobRecordStart& start) {
         lastError_ = sqlite3_errmsg(db_);
         return 0;
     }
-    return sqlite3_last_insert_rowid(db_);
+    const int64_t token = sqlite3_last_insert_rowid(db_);
+    // Hashing a large image takes longer than the rest of the record: it runs beside the job, which
+    // reads the same file anyway, and is written as soon as it is known.
+    if (!imagePath.empty() && start.operation != "read") {
+        pending_[token] = std::async(
+            std::launch::async, [this, token, image = PathFromUtf8(imagePath), header = start.headerLength] {
+                const ImageFacts facts = ReadImageFacts(image, header);
+                if (facts.read) writeImageFacts(token, facts);
+            });
+    }
+    return token;
+}
+
+void Records::writeImageFacts(int64_t token, const ImageFacts& facts) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement update(db_,
+                     "UPDATE records SET image_size = ?1, data_crc16 = ?2, image_sha256 = ?3 WHERE id = ?4");
+    update.integer(1, facts.size).text(2, facts.crc16).text(3, facts.sha256).integer(4, token);
+    if (update.step() != SQLITE_DONE) lastError_ = sqlite3_errmsg(db_);
 }
 
 void Records::Finished(int64_t token, const JobOutcome& outcome) {
+    std::future<void> hashing;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (auto it = pending_.find(token); it != pending_.end()) {
+            hashing = std::move(it->second);
+            pending_.erase(it);
+        }
+    }
+    if (hashing.valid()) hashing.wait();
     const std::string result = outcome.success                   ? "ok"
                                : outcome.reason == "interrupted" ? "interrupted"
                                                                  : "failed";

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,6 +59,12 @@ std::string UtcNow();
 // SHA-256 of a whole file, lower-case hex; empty when it cannot be read.
 std::string FileSha256(const std::filesystem::path& file);
 
+struct ImageFacts {
+    bool read = false;
+    int64_t size = 0;
+    std::string crc16, sha256;
+};
+
 class Records : public IJobRecorder {
 public:
     static constexpr int kSchemaVersion = 2;
@@ -94,6 +102,7 @@ private:
     bool migrate(std::string& error);
     bool exec(const char* sql, std::string& error);
     void notifyCommitted();
+    void writeImageFacts(int64_t token, const ImageFacts& facts);
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
@@ -102,6 +111,7 @@ private:
     const SharedSettings* settings_ = nullptr;
     std::function<void()> onCommitted_;
     std::string lastError_;
+    std::map<int64_t, std::future<void>> pending_;  // image hashing beside running jobs
 };
 
 }  // namespace brev

@@ -45,13 +45,13 @@ std::set<std::string> LocalUuids(const CliFolder& dir) {
     return uuids;
 }
 
-#define START_SERVER(server)                                                               \
-    do {                                                                                   \
-        if (!(server).installed()) {                                                       \
-            if (std::getenv("CI") != nullptr) FAIL() << (server).error();                  \
-            GTEST_SKIP() << (server).error();                                              \
-        }                                                                                  \
-        ASSERT_TRUE((server).Start()) << (server).error();                                 \
+#define START_SERVER(server)                                              \
+    do {                                                                  \
+        if (!(server).installed()) {                                      \
+            if (std::getenv("CI") != nullptr) FAIL() << (server).error(); \
+            GTEST_SKIP() << (server).error();                             \
+        }                                                                 \
+        ASSERT_TRUE((server).Start()) << (server).error();                \
     } while (0)
 
 TEST(CentralRecords, PushedWaitingWhileDownAndSyncedOnce) {
@@ -118,20 +118,22 @@ TEST(CentralRecords, TheCentralRowHoldsTheRecord) {
     CliFolder dir;
     WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(150000, 10)));
     ASSERT_EQ(dir.Run({"records", "init-db", url}).exitCode, 0);
-    const RunResult r = dir.Run({"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:crc-swap", "--records",
-                                 "r.sqlite", "--records-url", url, "--station", "line9", "-q"});
+    const RunResult r = dir.Run({"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:crc-swap",
+                                 "--records", "r.sqlite", "--records-url", url, "--station", "line9", "-q"});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
 
     PGconn* conn = PQconnectdb(url.c_str());
     ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
-    PGresult* result = PQexec(conn,
-                              "SELECT device, station, result, coalesce(reason, ''), bytes, length(image_sha256), "
-                              "ended_at >= started_at FROM brevload_records ORDER BY device");
+    PGresult* result =
+        PQexec(conn,
+               "SELECT device, station, result, coalesce(reason, ''), bytes, length(image_sha256), "
+               "ended_at >= started_at FROM brevload_records ORDER BY device");
     ASSERT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << PQerrorMessage(conn);
     ASSERT_EQ(PQntuples(result), 2);
     auto row = [&](int i) {
         std::string text;
-        for (int c = 0; c < PQnfields(result); ++c) text += std::string(c ? "|" : "") + PQgetvalue(result, i, c);
+        for (int c = 0; c < PQnfields(result); ++c)
+            text += std::string(c ? "|" : "") + PQgetvalue(result, i, c);
         return text;
     };
     EXPECT_EQ(row(0), "sim0|line9|ok||150000|64|t");
