@@ -3,13 +3,13 @@
 // (BREVLOAD_BENCH_PG_URL; the table is made by `brevload-cli records init-db`).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <thread>
-#include <chrono>
 #include <vector>
 
 #include "app/Records.h"
@@ -34,7 +34,8 @@ void BM_RecordOneJob(benchmark::State& state) {
     const auto image = dir / "fw.up";
     {
         std::vector<char> bytes(static_cast<size_t>(state.range(0)), '\x5A');
-        std::ofstream(image, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(image, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     std::string error;
     auto records = Records::Open(dir / "records.sqlite", "bench", "0", error);
@@ -75,7 +76,8 @@ void BM_Sha256OfImage(benchmark::State& state) {
     const auto image = dir / "fw.up";
     {
         std::vector<char> bytes(static_cast<size_t>(state.range(0)), '\x5A');
-        std::ofstream(image, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(image, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     for (auto _ : state) benchmark::DoNotOptimize(FileSha256(image));
     state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -105,7 +107,8 @@ void BM_Push10000WaitingRecords(benchmark::State& state) {
         const PushResult pushed = PushRecords(*records, url);
 
         state.PauseTiming();
-        if (pushed.sent != 10000 || pushed.waiting != 0) state.SkipWithError(("push: " + pushed.error).c_str());
+        if (pushed.sent != 10000 || pushed.waiting != 0)
+            state.SkipWithError(("push: " + pushed.error).c_str());
         records.reset();
         std::filesystem::remove_all(dir);
         state.ResumeTiming();
