@@ -10,6 +10,7 @@ namespace {
 
 constexpr const char* kDeviceProgramsFolder = "brevload_files";
 constexpr const char* kModeFileName = "sys.inf";
+constexpr const char* kRecordsFileName = "records.sqlite";
 
 std::optional<std::string> Env(const char* name) {
 #ifdef _MSC_VER
@@ -33,6 +34,7 @@ ProgramFolders FoldersUnder(const std::filesystem::path& root) {
     f.settingsFile = root / kSettingsFileName;
     f.deviceProgramsDir = root / kDeviceProgramsFolder;
     f.modeFile = f.deviceProgramsDir / kModeFileName;
+    f.recordsFile = root / kRecordsFileName;
     return f;
 }
 
@@ -60,6 +62,14 @@ ProgramFolders ResolveProgramFolders(const ProgramFolderInputs& in) {
     f.settingsFile = f.programFolder / kSettingsFileName;
     f.deviceProgramsDir = in.installDataDir;
     f.modeFile = f.deviceProgramsDir / kModeFileName;
+    // Records are data, not settings.
+    if (in.xdgDataHome && std::filesystem::path(*in.xdgDataHome).is_absolute()) {
+        f.recordsFile = std::filesystem::path(*in.xdgDataHome) / "brevload" / kRecordsFileName;
+    } else if (in.home) {
+        f.recordsFile = std::filesystem::path(*in.home) / ".local" / "share" / "brevload" / kRecordsFileName;
+    } else {
+        f.recordsFile = f.programFolder / kRecordsFileName;
+    }
     return f;
 }
 
@@ -71,6 +81,7 @@ ProgramFolders CurrentProgramFolders() {
     in.executableDir = ExecutablePath().parent_path();
     in.brevloadHome = Env("BREVLOAD_HOME");
     in.xdgConfigHome = Env("XDG_CONFIG_HOME");
+    in.xdgDataHome = Env("XDG_DATA_HOME");
     in.home = Env("HOME");
     in.installDataDir = InstallDataDirFor(in.executableDir);
     ProgramFolders f = ResolveProgramFolders(in);

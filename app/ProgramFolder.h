@@ -12,6 +12,7 @@ struct ProgramFolders {
     std::filesystem::path settingsFile;       // confile.inf
     std::filesystem::path deviceProgramsDir;  // brevload_files: spi.bin, reset.bin, sys.inf
     std::filesystem::path modeFile;           // brevload_files/sys.inf
+    std::filesystem::path recordsFile;  // records.sqlite: beside the settings, or the user's data folder
 };
 
 // Everything the choice depends on, gathered by CurrentProgramFolders().
@@ -20,6 +21,7 @@ struct ProgramFolderInputs {
     std::filesystem::path executableDir;
     std::optional<std::string> brevloadHome;   // BREVLOAD_HOME
     std::optional<std::string> xdgConfigHome;  // XDG_CONFIG_HOME
+    std::optional<std::string> xdgDataHome;    // XDG_DATA_HOME
     std::optional<std::string> home;           // HOME
     std::filesystem::path installDataDir;      // <prefix>/share/brevload/brevload_files
 };

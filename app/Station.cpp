@@ -9,10 +9,15 @@
 #include "app/PlatformBackend.h"
 #include "app/ProgramFolder.h"
 #include "app/settings/SettingsFile.h"
+#include "app/settings/SettingsStore.h"
 #include "base/Utf8Path.h"
 #include "device/MassDevice.h"
 #include "device/sim/SimDevice.h"
 #include "image/ImageChecker.h"
+
+#ifndef BREVLOAD_VERSION
+#define BREVLOAD_VERSION "0"
+#endif
 
 namespace brev {
 namespace {
@@ -111,6 +116,7 @@ bool Station::open(StationOptions options, std::string& error) {
         }
     }
     productPatterns_ = ProductPatterns(pcUpdateSupport_ != 0);
+    if (!openRecords(options, error)) return false;
 
     counting_ = std::make_shared<CountingBackend>(devices);
     backend_ = counting_;
@@ -127,6 +133,50 @@ bool Station::open(StationOptions options, std::string& error) {
         backend_ = std::make_shared<TracingBackend>(backend_, trace_, std::move(options.transferObserver));
 
     if (fleet_) fleet_->Start();
+    return true;
+}
+
+std::filesystem::path RecordsFileFor(const ProgramFolders& folders,
+                                     const std::filesystem::path& settingsFile) {
+    if (!settingsFile.empty() && settingsFile != folders.settingsFile)
+        return settingsFile.parent_path() / "records.sqlite";
+    return folders.recordsFile;
+}
+
+std::string StationNameFor(const std::filesystem::path& settingsFile) {
+    std::string name = OpenSettingsStore(settingsFile)->ReadString(kSettingsSection, "station", "");
+    return name.empty() ? StationHostName() : name;
+}
+
+std::string RecordsUrlFor(const std::filesystem::path& settingsFile) {
+    return OpenSettingsStore(settingsFile)->ReadString(kSettingsSection, "recordsUrl", "");
+}
+
+bool Station::openRecords(const StationOptions& options, std::string& error) {
+    if (options.noRecords) return true;
+    std::filesystem::path file = options.recordsFile;
+    const bool named = !file.empty();
+    const auto settings = options.settingsFile.empty() ? folders_.settingsFile : options.settingsFile;
+    if (!named && !options.simulation) file = RecordsFileFor(folders_, options.settingsFile);
+    if (file.empty()) return true;
+    const std::string name = !options.stationName.empty() ? options.stationName : StationNameFor(settings);
+    std::string why;
+    records_ = Records::Open(file, name, BREVLOAD_VERSION, why);
+    if (!records_) {
+        // Records never stop a flash, unless the operator named the file.
+        if (named) {
+            error = "--records " + why;
+            return false;
+        }
+        report("no records are kept: " + why);
+        return true;
+    }
+    records_->SetSettings(&settings_);
+    const std::string url = !options.recordsUrl.empty() ? options.recordsUrl : RecordsUrlFor(settings);
+    if (!url.empty()) {
+        pusher_ = std::make_unique<RecordsPusher>(records_, url);
+        records_->SetOnCommitted([pusher = pusher_.get()] { pusher->Wake(); });
+    }
     return true;
 }
 
@@ -185,6 +235,7 @@ JobEnvironment Station::Environment(IJobNotifier* notifier) {
     env.vendorPatterns = vendorPatterns_;
     env.productPatterns = productPatterns_;
     env.deviceLocks = deviceLocks_;
+    env.recorder = records_;
     return env;
 }
 
@@ -192,6 +243,11 @@ bool Station::Finish(std::string& error) {
     if (finished_) return true;
     finished_ = true;
     registry_.WaitAll();
+    // What the last jobs recorded goes out before the station closes.
+    if (pusher_) {
+        records_->SetOnCommitted({});
+        pusher_->Stop();
+    }
     bool ok = true;
     if (fleet_) ok = fleet_->Finish(error);
     if (trace_) {

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app/ProgramFolder.h"
+#include "app/Records.h"
+#include "app/RecordsPush.h"
 #include "app/SimFleet.h"
 #include "app/Slots.h"
 #include "device/CMutilMassStorage.h"
@@ -49,7 +51,25 @@ struct StationOptions {
     // Device locks other processes see. Default: the platform's (in the simulated devices'
     // folder, or the private one, for a simulated run); none for a given `backend`.
     std::shared_ptr<IDeviceLocks> deviceLocks;
+    // Records of every job: this file when set (it must open); else records.sqlite where the
+    // folders keep it (beside `settingsFile` when that is given), except for simulated devices,
+    // which are recorded only into a file named here. `noRecords` keeps none.
+    std::filesystem::path recordsFile;
+    bool noRecords = false;
+    // The station's name in its records; default: the settings key "station", else the host name.
+    std::string stationName;
+    // Every record is also pushed to this PostgreSQL database; default: the settings key recordsUrl.
+    std::string recordsUrl;
 };
+
+// Where the records are kept by default: records.sqlite beside `settingsFile` when it is given and
+// is not the folders' own, else the folders' records file.
+std::filesystem::path RecordsFileFor(const ProgramFolders& folders,
+                                     const std::filesystem::path& settingsFile);
+// The settings key "station" of `settingsFile`, else the host name.
+std::string StationNameFor(const std::filesystem::path& settingsFile);
+// The settings key recordsUrl of `settingsFile` (empty when unset).
+std::string RecordsUrlFor(const std::filesystem::path& settingsFile);
 
 class Station {
 public:
@@ -94,6 +114,10 @@ public:
     const PatternList& vendorPatterns() const { return vendorPatterns_; }
     const PatternList& productPatterns() const { return productPatterns_; }
     SharedSettings& settings() { return settings_; }
+    // The station's records; null when none are kept.
+    const std::shared_ptr<Records>& records() const { return records_; }
+    // The background push to the central database; null when there is none.
+    RecordsPusher* pusher() { return pusher_.get(); }
     CJobRegistry& registry() { return registry_; }
     // The simulated devices; null for real ones.
     SimFleet* fleet() { return fleet_.get(); }
@@ -102,6 +126,7 @@ public:
 private:
     Station() = default;
     bool open(StationOptions options, std::string& error);
+    bool openRecords(const StationOptions& options, std::string& error);
     void report(const std::string& text);
 
     std::function<void(const std::string&)> reporter_;
@@ -124,6 +149,8 @@ private:
     std::function<void(std::chrono::milliseconds)> sleep_;
     std::shared_ptr<IDeviceLocks> deviceLocks_;
     SharedSettings settings_;
+    std::shared_ptr<Records> records_;
+    std::unique_ptr<RecordsPusher> pusher_;
     bool finished_ = false;
     CJobRegistry registry_;  // last: its threads are joined before anything they use goes
 };

@@ -51,5 +51,7 @@ std::unique_ptr<ICommand> MakeVerifyCommand();
 std::unique_ptr<ICommand> MakeWatchCommand();
 std::unique_ptr<ICommand> MakeMakeImageCommand();
 std::unique_ptr<ICommand> MakeDoctorCommand();
+std::unique_ptr<ICommand> MakeHistoryCommand();
+std::unique_ptr<ICommand> MakeRecordsCommand();
 
 }  // namespace brev::cli

@@ -14,6 +14,8 @@ std::vector<std::unique_ptr<ICommand>> MakeCommands() {
     commands.push_back(MakeWatchCommand());
     commands.push_back(MakeMakeImageCommand());
     commands.push_back(MakeDoctorCommand());
+    commands.push_back(MakeHistoryCommand());
+    commands.push_back(MakeRecordsCommand());
     return commands;
 }
 

@@ -9,6 +9,7 @@ constexpr const char* kDevices = "Devices";
 constexpr const char* kFlash = "Flash options (defaults from confile.inf)";
 constexpr const char* kSim = "Simulation";
 constexpr const char* kOutput = "Output";
+constexpr const char* kRecords = "Records";
 
 void AddBusByte(CLI::App& app, const char* name, std::optional<int>& target, const char* help) {
     app.add_option_function<int>(
@@ -138,6 +139,21 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
         ->type_name("MS")
         ->check(CLI::Range(0, 3600000).description(""))
         ->group(kSim);
+
+    app.add_option("--records", o.recordsFile,
+                   "Keep the records of every job in FILE (SQLite); default: records.sqlite beside the "
+                   "settings (simulated devices are recorded only into a file named here)")
+        ->type_name("FILE")
+        ->group(kRecords);
+    app.add_flag("--no-records", o.noRecords, "Keep no record of this run's jobs")->group(kRecords);
+    app.add_option("--station", o.station,
+                   "The station's name in its records (settings key station; default: the host name)")
+        ->type_name("NAME")
+        ->group(kRecords);
+    app.add_option("--records-url", o.recordsUrl,
+                   "Also push every record to this PostgreSQL database (settings key recordsUrl)")
+        ->type_name("postgresql://...")
+        ->group(kRecords);
 
     app.add_option("--trace", o.traceFile, "Write every transfer to FILE as 'NAME DIR CDBHEX LEN STATUS'")
         ->type_name("FILE")

@@ -39,6 +39,12 @@ struct CommonOptions {
     int simAttachAfterMs = -1;             // -1: attached at start
     uint32_t simMaxTransfer = 120 * 1024;  // bytes per request on a simulated device's path
 
+    // Records.
+    std::string recordsFile;  // --records; empty: records.sqlite where the settings live
+    bool noRecords = false;   // --no-records
+    std::string station;      // --station; empty: the settings key, else the host name
+    std::string recordsUrl;   // --records-url; empty: the settings key recordsUrl
+
     // Output.
     std::string traceFile;
     std::string logFile;  // --log-file: every line also goes there, time-stamped

@@ -85,6 +85,10 @@ bool Session::Open(std::string& error) {
             output.CommandDone(name, cdb, result);
         };
     }
+    stationOptions.recordsFile = PathFromUtf8(options_.recordsFile);
+    stationOptions.noRecords = options_.noRecords;
+    stationOptions.stationName = options_.station;
+    stationOptions.recordsUrl = options_.recordsUrl;
     station_ = Station::Open(std::move(stationOptions), error);
     if (!station_) return false;
     station_->SetProblemReporter([this](const std::string& text) { output_.Error(text); });

@@ -250,13 +250,15 @@ JobOutcome ExecuteDownloadJob(const JobEnvironment& env, const DownloadJob& job)
 namespace {
 
 bool StartJobThread(const JobEnvironment& env, const DownloadJob& job) {
-    return StartRegisteredJob(env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); });
+    return StartRegisteredJob(
+        env, job.deviceName, [env, job] { return ExecuteDownloadJob(env, job); }, DownloadJobRecord(job));
 }
 
 }  // namespace
 
 void RunDownloadJob(const JobEnvironment& env, const DownloadJob& job) {
-    const JobOutcome outcome = ExecuteDownloadJob(env, job);
+    const JobOutcome outcome =
+        RunRecordedJob(env, DownloadJobRecord(job), [&env, &job] { return ExecuteDownloadJob(env, job); });
     if (env.notifier != nullptr) env.notifier->JobFinished(job.deviceName, outcome);
 }
 
@@ -298,6 +300,9 @@ bool StartDownloadJob(const JobEnvironment& env, const std::vector<PresentDevice
     job.exFlash = request.exFlash;
     job.pcModeDevice = IsPcModeProduct(device->productId);
     job.pins = request.pins;
+    job.slot = device->slot;
+    job.portPath = device->location.portPath;
+    job.serial = device->location.serial;
 
     const bool started = StartJobThread(env, job);
     if (!started) report.log(text::FillText(text::kDeviceBusy, job.deviceName));
@@ -311,6 +316,9 @@ bool StartRandomTest(const JobEnvironment& env, const PresentDevice& device, int
     job.lockKey = DeviceLockKey(device);
     job.writeRandom = 1;
     job.eraseUse4K = eraseUse4K;
+    job.slot = device.slot;
+    job.portPath = device.location.portPath;
+    job.serial = device.location.serial;
     return StartJobThread(env, job);
 }
 

@@ -16,6 +16,7 @@
 #include "image/BlockCrcTable.h"
 #include "ops/DeviceLock.h"
 #include "ops/JobNotifier.h"
+#include "ops/JobRecord.h"
 #include "ops/JobRegistry.h"
 #include "ops/SharedSettings.h"
 
@@ -40,6 +41,8 @@ struct JobEnvironment {
     PatternList productPatterns = ProductPatterns(true);
     // Locks shared with other processes; null: only this process's registry keeps jobs apart.
     std::shared_ptr<IDeviceLocks> deviceLocks;
+    // Keeps a record of every job; null: nothing is kept.
+    std::shared_ptr<IJobRecorder> recorder;
 };
 
 // Arguments of StartDownload, plus the pin texts copied on the UI thread.
@@ -66,6 +69,8 @@ struct DownloadJob {
     PinTexts pins = DefaultPinTexts();
     // The image check's CRCs of the data; empty: blocks are verified against the data read.
     std::shared_ptr<const BlockCrcTable> blockCrcs;
+    // Where the device sits, for the records.
+    std::string slot, portPath, serial;
 };
 
 // UI thread: checks the request and the file, finds the device, starts the job on a

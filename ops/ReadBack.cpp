@@ -113,14 +113,22 @@ bool StartReadBack(const JobEnvironment& env, const std::vector<PresentDevice>& 
         return false;
     }
     CJobRegistry* registry = env.registry;
-    const bool started = StartRegisteredJob(env, deviceName,
-                                            [env, devicePath = device->devicePath, deviceName, path, fileKey,
-                                             registry, lockKey = DeviceLockKey(*device)] {
-                                                const JobOutcome outcome =
-                                                    RunReadBack(env, devicePath, deviceName, path, lockKey);
-                                                registry->ReleaseFile(fileKey);
-                                                return outcome;
-                                            });
+    JobRecordStart record;
+    record.operation = "read";
+    record.deviceName = deviceName;
+    record.slot = device->slot;
+    record.portPath = device->location.portPath;
+    record.serial = device->location.serial;
+    record.imagePath = PathToUtf8(path);  // the file written
+    const bool started = StartRegisteredJob(
+        env, deviceName,
+        [env, devicePath = device->devicePath, deviceName, path, fileKey, registry,
+         lockKey = DeviceLockKey(*device)] {
+            const JobOutcome outcome = RunReadBack(env, devicePath, deviceName, path, lockKey);
+            registry->ReleaseFile(fileKey);
+            return outcome;
+        },
+        std::move(record));
     if (!started) {
         registry->ReleaseFile(fileKey);
         report.log(text::FillText(text::kDeviceBusy, deviceName));

@@ -100,8 +100,11 @@ bool StartVerify(const JobEnvironment& env, const std::vector<PresentDevice>& pr
     job.dataOffset = static_cast<int32_t>(checker.parser()->GetHeaderLength());
     job.blockCrcs = checker.parser()->GetBlockCrcs();
     job.eraseUse4K = eraseUse4K;
-    const bool started =
-        StartRegisteredJob(env, job.deviceName, [env, job] { return RunVerifyJob(env, job); });
+    job.slot = device->slot;
+    job.portPath = device->location.portPath;
+    job.serial = device->location.serial;
+    const bool started = StartRegisteredJob(
+        env, job.deviceName, [env, job] { return RunVerifyJob(env, job); }, DownloadJobRecord(job, true));
     if (!started) report.log(text::FillText(text::kDeviceBusy, job.deviceName));
     return started;
 }

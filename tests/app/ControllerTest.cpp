@@ -407,6 +407,40 @@ TEST_F(ControllerTest, WindowEventsStartJobs) {
     EXPECT_TRUE(window->calls("Finished").empty());
 }
 
+// The window's jobs land in the station's records beside its settings, failures with their reason.
+TEST_F(ControllerTest, WindowJobsAreRecorded) {
+    if (!RecordsAvailable()) GTEST_SKIP() << "this build keeps no records";
+    auto data = Pattern(5000, 4);
+    AttachBeforeStart("sim0", Download());
+    sim::SimDeviceConfig failing = Download();
+    failing.faults.crcByteSwap = true;
+    AttachBeforeStart("sim1", failing);
+    Start();
+    controller->settings().setDownloadFilePath(WriteImage("fw.up", data).string());
+    window->events().StartDownload.Raise("sim0", 0, 0, 0, 0);
+    window->events().StartDownload.Raise("sim1", 0, 1, 0, 0);
+    controller->WaitForJobs();
+
+    ASSERT_TRUE(station->records());
+    EXPECT_EQ(station->records()->file(), tmp.path() / "records.sqlite");
+    std::string error;
+    RecordFilter filter;
+    filter.devices = {"sim0"};
+    auto rows = station->records()->Query(filter, error);
+    ASSERT_EQ(rows.size(), 1u) << error;
+    EXPECT_EQ(rows[0].operation, "download");
+    EXPECT_EQ(rows[0].result, "ok");
+    EXPECT_EQ(rows[0].eraseUnit, "64K");
+    EXPECT_EQ(rows[0].bytes, 5000);
+    EXPECT_EQ(rows[0].portPath, "0-1");
+    filter.devices = {"sim1"};
+    rows = station->records()->Query(filter, error);
+    ASSERT_EQ(rows.size(), 1u) << error;
+    EXPECT_EQ(rows[0].result, "failed");
+    EXPECT_EQ(rows[0].reason, "verify-mismatch");
+    EXPECT_EQ(rows[0].eraseUnit, "4K");
+}
+
 // The test area's events reach one diagnostic connection, opened on the first listed device.
 TEST_F(ControllerTest, DiagnosticEventsUseOneConnection) {
     Start();

@@ -1,0 +1,146 @@
+// Records pushed to a real PostgreSQL server started for the test: pushed as they are kept,
+// waiting while the server is down, synced exactly once when it is back.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <signal.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <set>
+
+#include "CliRun.h"
+#include "PgServer.h"
+#include "image/ImageChecker.h"
+
+namespace brev::clitest {
+namespace {
+
+using ::testing::HasSubstr;
+
+// The uuids in the central table; empty with a failure when the server cannot be asked.
+std::set<std::string> CentralUuids(const std::string& url) {
+    std::set<std::string> uuids;
+    PGconn* conn = PQconnectdb(url.c_str());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        ADD_FAILURE() << PQerrorMessage(conn);
+        PQfinish(conn);
+        return uuids;
+    }
+    PGresult* result = PQexec(conn, "SELECT uuid::text FROM brevload_records");
+    EXPECT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << PQerrorMessage(conn);
+    for (int i = 0; i < PQntuples(result); ++i) uuids.insert(PQgetvalue(result, i, 0));
+    PQclear(result);
+    PQfinish(conn);
+    return uuids;
+}
+
+// The uuids in the station's file.
+std::set<std::string> LocalUuids(const CliFolder& dir) {
+    std::set<std::string> uuids;
+    const RunResult r = dir.Run({"history", "--records", "r.sqlite", "--csv"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    for (size_t i = 1; i < lines.size(); ++i) uuids.insert(lines[i].substr(0, 36));
+    return uuids;
+}
+
+#define START_SERVER(server)                                              \
+    do {                                                                  \
+        if (!(server).installed()) {                                      \
+            if (std::getenv("CI") != nullptr) FAIL() << (server).error(); \
+            GTEST_SKIP() << (server).error();                             \
+        }                                                                 \
+        ASSERT_TRUE((server).Start()) << (server).error();                \
+    } while (0)
+
+TEST(CentralRecords, PushedWaitingWhileDownAndSyncedOnce) {
+    PgServer server;
+    START_SERVER(server);
+    const std::string url = server.url();
+    CliFolder dir;
+    WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(150000, 9)));
+
+    RunResult r = dir.Run({"records", "init-db", url});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    ASSERT_EQ(dir.Run({"records", "init-db", url}).exitCode, 0);  // again: nothing changes
+
+    // Pushed as they are kept.
+    const std::vector<std::string> records = {"--records", "r.sqlite", "--records-url", url};
+    std::vector<std::string> args = {"download", "fw.up", "--simulate", "2", "-q"};
+    args.insert(args.end(), records.begin(), records.end());
+    r = dir.Run(args);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(CentralUuids(url).size(), 2u);
+    EXPECT_EQ(CentralUuids(url), LocalUuids(dir));
+
+    // The server goes away in the middle of a run: the devices still succeed, their records wait.
+    args = {"download", "fw.up", "--simulate", "3", "--sim-profile", "realistic", "--sim-time-scale", "5"};
+    args.insert(args.end(), records.begin(), records.end());
+    int fd = -1;
+    const pid_t pid = dir.Spawn(args, &fd);
+    std::string out;
+    ASSERT_TRUE(ReadUntil(fd, "10%", out, std::chrono::seconds(30))) << out;
+    ASSERT_TRUE(server.Stop()) << server.error();
+    EXPECT_EQ(Finish(pid, fd, out), 0) << out;
+    EXPECT_THAT(out, HasSubstr("3 succeeded, 0 failed"));
+    r = dir.Run({"records", "sync", "--records", "r.sqlite", "--records-url", url});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.out, HasSubstr("sent 0, waiting 3"));
+    EXPECT_EQ(LocalUuids(dir).size(), 5u);
+
+    // Back: sync sends exactly the waiting ones.
+    ASSERT_TRUE(server.Start()) << server.error();
+    r = dir.Run({"records", "sync", "--records", "r.sqlite", "--records-url", url, "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr(R"("sent":3,"waiting":0)"));
+    EXPECT_EQ(CentralUuids(url), LocalUuids(dir));
+    EXPECT_THAT(dir.Run({"records", "sync", "--records", "r.sqlite", "--records-url", url}).out,
+                HasSubstr("sent 0, waiting 0"));
+
+    // Pushed again (as after an answer lost on the way back): still one row each.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "r.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE records SET sent = 0", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    r = dir.Run({"records", "sync", "--records", "r.sqlite", "--records-url", url});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("sent 5, waiting 0"));
+    EXPECT_EQ(CentralUuids(url).size(), 5u);
+    EXPECT_EQ(CentralUuids(url), LocalUuids(dir));
+}
+
+// The central row carries what the station recorded.
+TEST(CentralRecords, TheCentralRowHoldsTheRecord) {
+    PgServer server;
+    START_SERVER(server);
+    const std::string url = server.url();
+    CliFolder dir;
+    WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(150000, 10)));
+    ASSERT_EQ(dir.Run({"records", "init-db", url}).exitCode, 0);
+    const RunResult r = dir.Run({"download", "fw.up", "--simulate", "2", "--sim-fault", "sim1:crc-swap",
+                                 "--records", "r.sqlite", "--records-url", url, "--station", "line9", "-q"});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+
+    PGconn* conn = PQconnectdb(url.c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    PGresult* result =
+        PQexec(conn,
+               "SELECT device, station, result, coalesce(reason, ''), bytes, length(image_sha256), "
+               "ended_at >= started_at FROM brevload_records ORDER BY device");
+    ASSERT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << PQerrorMessage(conn);
+    ASSERT_EQ(PQntuples(result), 2);
+    auto row = [&](int i) {
+        std::string text;
+        for (int c = 0; c < PQnfields(result); ++c)
+            text += std::string(c ? "|" : "") + PQgetvalue(result, i, c);
+        return text;
+    };
+    EXPECT_EQ(row(0), "sim0|line9|ok||150000|64|t");
+    EXPECT_EQ(row(1).substr(0, 33), "sim1|line9|failed|verify-mismatch");
+    PQclear(result);
+    PQfinish(conn);
+}
+
+}  // namespace
+}  // namespace brev::clitest
