@@ -336,7 +336,8 @@ TEST_F(ControllerTest, AutomaticDownloadSkipsDevicesThatLeftOrCameBack) {
     EXPECT_EQ(timers.pending(), 2u);
     timers.FireAll();
     controller->WaitForJobs();
-    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"))
+        << ::testing::PrintToString(window->calls());
     EXPECT_EQ(again->ReadNor(0, 4096), Pattern(4096, 2));
 }
 
