@@ -21,19 +21,15 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-# A test that fails and then passes on its second run still shows in the output (and is a
-# fault to chase), but a one-off failure under CI's load does not fail the run.
-CTEST_REPEAT ?= --repeat until-pass:2
-
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_REPEAT)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The same tests under AddressSanitizer + UndefinedBehaviorSanitizer.
 asan: deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja $(WERROR) -DBREVLOAD_SANITIZE=ON -DBREVLOAD_BUILD_BENCH=OFF \
 	      -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
-	ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) $(CTEST_REPEAT)
+	ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
 # Every libFuzzer target (tests/fuzz) for FUZZ_TIME seconds each, under ASan + UBSan.
 FUZZ_TIME ?= 60

@@ -58,6 +58,7 @@ bool Station::open(StationOptions options, std::string& error) {
                            : [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
 
     std::shared_ptr<IPassThroughBackend> devices;
+    bool platformDevices = false;  // options.backend is moved from below: remember where devices came from
     if (options.simulation) {
         if (options.folders) {
             folders_ = *options.folders;
@@ -82,6 +83,7 @@ bool Station::open(StationOptions options, std::string& error) {
         eventsChosen_ = true;
         folders_ = options.folders ? *options.folders : CurrentProgramFolders();
     } else {
+        platformDevices = true;
         devices = MakePlatformBackend();
         if (!devices) {
             error = "this platform has no device backend; use --simulate N";
@@ -97,7 +99,9 @@ bool Station::open(StationOptions options, std::string& error) {
                                                 : !privateFolder_.empty() ? privateFolder_
                                                                           : folders_.programFolder) /
                                                "locks");
-    } else if (!deviceLocks_ && !options.backend) {
+    } else if (!deviceLocks_ && platformDevices) {
+        // Only real devices share the system's lock folder: a given backend (tests, tools) has
+        // devices no other process can see.
         deviceLocks_ = MakePlatformDeviceLocks();
     }
     pcUpdateSupport_ = ReadPcUpdateSupport(folders_.modeFile);

@@ -159,6 +159,9 @@ TEST(StationTest, ScanAndProbeReportOnePermissionText) {
     EXPECT_EQ(found->devicePath, "sim:sim0");
     EXPECT_EQ(problems.size(), 2u);  // a device that opens is no problem
     EXPECT_EQ(station->Events(), bus.get());
+    // Devices of a given backend are this process's own: their jobs never meet other processes'
+    // locks in the system's folder (parallel test processes all have a sim0 at port 0-1).
+    EXPECT_EQ(station->Environment(nullptr).deviceLocks, nullptr);
 }
 
 // Download-mode devices are sim0.., PC-mode ones simpc0..; PC-mode devices are served because the
