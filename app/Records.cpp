@@ -327,6 +327,12 @@ bool Records::exec(const char* sql, std::string& error) {
     return false;
 }
 
+bool Records::rollBack() {
+    std::string ignored;
+    exec("ROLLBACK", ignored);
+    return false;
+}
+
 bool Records::open(const std::filesystem::path& file, std::string& error) {
     file_ = file;
     std::error_code ec;
@@ -364,35 +370,26 @@ bool Records::open(const std::filesystem::path& file, std::string& error) {
 bool Records::migrate(std::string& error) {
     // One writer migrates; the others wait for it and then find nothing left to do.
     if (!exec("BEGIN IMMEDIATE", error)) return false;
-    if (!exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error)) {
-        exec("ROLLBACK", error);
-        return false;
-    }
+    if (!exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error))
+        return rollBack();
     int64_t version = 0;
     {
         Statement read(db_, "SELECT MAX(version) FROM schema_version");
         if (read.ok() && read.step() == SQLITE_ROW) version = read.columnInt(0);
     }
     if (version > kSchemaVersion) {
-        exec("ROLLBACK", error);
         error = "made by a newer brevload (schema version " + std::to_string(version) + ")";
-        return false;
+        return rollBack();
     }
     for (int64_t v = version; v < kSchemaVersion; ++v) {
-        if (!exec(kMigrations[v], error)) {
-            std::string ignored;
-            exec("ROLLBACK", ignored);
-            return false;
-        }
+        if (!exec(kMigrations[v], error)) return rollBack();
     }
     if (version < kSchemaVersion) {
         Statement set(db_, "INSERT INTO schema_version (version) VALUES (?1)");
         set.integer(1, kSchemaVersion);
         if (set.step() != SQLITE_DONE) {
             error = sqlite3_errmsg(db_);
-            std::string ignored;
-            exec("ROLLBACK", ignored);
-            return false;
+            return rollBack();
         }
     }
     return exec("COMMIT", error);
@@ -578,9 +575,7 @@ bool Records::MarkSent(const std::vector<std::string>& uuids, std::string& error
         mark.text(1, uuid);
         if (mark.step() != SQLITE_DONE) {
             error = sqlite3_errmsg(db_);
-            std::string ignored;
-            exec("ROLLBACK", ignored);
-            return false;
+            return rollBack();
         }
     }
     return exec("COMMIT", error);

@@ -101,6 +101,9 @@ private:
     bool open(const std::filesystem::path& file, std::string& error);
     bool migrate(std::string& error);
     bool exec(const char* sql, std::string& error);
+    // Ends the open transaction after a failed step (whose reason is already in the caller's
+    // error); false, for the caller to return.
+    bool rollBack();
     void notifyCommitted();
     void writeImageFacts(int64_t token, const ImageFacts& facts);
 
