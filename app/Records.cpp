@@ -11,6 +11,7 @@
 #include <future>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "app/Slots.h"
 #include "base/Utf8Path.h"
@@ -345,9 +346,18 @@ bool Records::open(const std::filesystem::path& file, std::string& error) {
     }
     // Other processes of the station write to the same file: wait for them rather than fail.
     sqlite3_busy_timeout(db_, 10000);
-    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) || !migrate(error)) {
-        error = PathToUtf8(file) + ": " + error;
-        return false;
+    // Processes opening a new file at once race for WAL mode and the schema, and SQLite answers
+    // the loser "database is locked" without waiting (waiting could deadlock): try again.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        error.clear();
+        if (exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) && migrate(error)) break;
+        if (error.find("database is locked") == std::string::npos ||
+            std::chrono::steady_clock::now() > giveUp) {
+            error = PathToUtf8(file) + ": " + error;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     // Jobs of processes that died never finished: they were interrupted.
     Statement started(db_, "SELECT id, pid FROM records WHERE result = 'started' AND station = ?1");
