@@ -14,8 +14,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Self-contained programs: libgcc, libstdc++ and winpthread linked in, no DLLs to ship.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# Self-contained programs: libgcc, libstdc++ and winpthread linked in, no DLLs to ship. Programs
+# that load Qt's DLLs share the runtime DLLs with them instead (BREVLOAD_MINGW_STATIC=OFF).
+if(NOT DEFINED BREVLOAD_MINGW_STATIC OR BREVLOAD_MINGW_STATIC)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+endif()
 
 # ctest runs the programs through Wine. Debian's wine package puts `wine` on PATH; with
 # only wine64 installed the loader is /usr/lib/wine/wine64.
