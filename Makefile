@@ -1,7 +1,6 @@
 # The README's commands. Every target installs what is missing first (as root).
 BUILD ?= build
 BUILD_ASAN ?= build-asan
-BUILD_PACKAGE ?= build-package
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 ifdef CI
@@ -55,15 +54,15 @@ windows:
 e2e:
 	scripts/e2e
 
-# The Debian package (CPack), checked by lintian: build-package/brevload_*.deb.
+# The Debian package (CPack) from the same build the tests ran on, checked by lintian:
+# build/brevload_*.deb. help2man arrives with the package set, so look for it again.
 package: deps
 	scripts/install-deps package
-	cmake -S . -B $(BUILD_PACKAGE) -G Ninja $(WERROR) -DBREVLOAD_BUILD_TESTS=OFF -DBREVLOAD_BUILD_BENCH=OFF \
-	      $(CMAKE_FLAGS)
-	cmake --build $(BUILD_PACKAGE) -j $(JOBS)
-	rm -f $(BUILD_PACKAGE)/brevload_*.deb
-	cd $(BUILD_PACKAGE) && cpack -G DEB
-	lintian --fail-on error $(BUILD_PACKAGE)/brevload_*.deb
+	cmake -S . -B $(BUILD) -G Ninja $(WERROR) -UHELP2MAN $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	rm -f $(BUILD)/brevload_*.deb
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/brevload_*.deb
 
 # Every C++ file in the style of .clang-format (Debian's clang-format 14).
 FORMAT_FILES = git ls-files -z '*.cpp' '*.h'
@@ -74,4 +73,4 @@ format-check: deps
 	$(FORMAT_FILES) | xargs -0 clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_PACKAGE) build-windows
+	rm -rf $(BUILD) $(BUILD_ASAN) build-windows
