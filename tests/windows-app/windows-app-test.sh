@@ -23,16 +23,18 @@ out=$(cd "$dir" && script -qec "'$wine' cmd /c '$(winpath "$probe") console'; ec
 [[ $out == *"exit0"* ]] || fail "console: the probe failed: '$out'"
 [[ $out == *"Brevantisbrevloadbegin"* ]] || fail "console: the banner did not reach cmd's console: '$out'"
 
-# A fault leaves mindmp.dmp (a minidump: it starts with MDMP) in the current folder.
-mkdir "$dir/crash"
-printf 'stale' >"$dir/crash/mindmp.dmp"
-(cd "$dir/crash" && "$wine" "$probe" crash >"$dir/crash.out" 2>&1)
-code=$?
-echo "crash: exit $code: $(cat "$dir/crash.out")"
-[ $code -ne 0 ] || fail "crash: the probe exited 0"
-[ "$(head -c 4 "$dir/crash/mindmp.dmp" 2>/dev/null)" = MDMP ] || fail "crash: no minidump in mindmp.dmp"
-size=$(stat -c %s "$dir/crash/mindmp.dmp" 2>/dev/null || echo 0)
-[ "$size" -gt 1000 ] || fail "crash: the minidump holds only $size bytes"
+# A fault, and an uncaught C++ exception, leave mindmp.dmp (a minidump: it starts with MDMP) in
+# the current folder, in place of an older one.
+for how in crash throw; do
+    mkdir "$dir/$how"
+    printf 'stale' >"$dir/$how/mindmp.dmp"
+    (cd "$dir/$how" && "$wine" "$probe" $how >"$dir/$how.out" 2>&1)
+    code=$?
+    [ $code -ne 0 ] || fail "$how: the probe exited 0"
+    [ "$(head -c 4 "$dir/$how/mindmp.dmp" 2>/dev/null)" = MDMP ] || fail "$how: no minidump in mindmp.dmp"
+    size=$(stat -c %s "$dir/$how/mindmp.dmp" 2>/dev/null || echo 0)
+    [ "$size" -gt 1000 ] || fail "$how: the minidump holds only $size bytes"
+done
 
 # brevload-cli.exe downloads to two simulated devices; the image's name is not ASCII, so the
 # arguments must reach the tool as Unicode.
