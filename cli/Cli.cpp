@@ -212,7 +212,11 @@ int Main(int argc, char** argv) {
     output.SetColor(!NoColorAsked());
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, &std::fclose);
     if (!options.logFile.empty()) {
+#ifdef _WIN32
+        logFile.reset(_wfopen(PathFromUtf8(options.logFile).c_str(), L"ab"));
+#else
         logFile.reset(std::fopen(options.logFile.c_str(), "a"));
+#endif
         if (!logFile) {
             std::fprintf(stderr, "brevload-cli: --log-file %s: %s\n", options.logFile.c_str(),
                          std::strerror(errno));
