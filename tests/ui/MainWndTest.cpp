@@ -11,6 +11,14 @@
 #include <QThread>
 #include <fstream>
 #include <thread>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <QFileInfo>
+#endif
 
 #include "app/lang/Translation.h"
 #include "app/settings/IniFile.h"
@@ -974,6 +982,19 @@ TEST(SkinLoaderTest, LayoutGivesFixedSizesAndSharesTheRest) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef _WIN32
+    // Windows' offscreen platform reads fonts only from a folder: the build puts copies beside
+    // the program. Qt's messages go to the debugger unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_FONTDIR")) {
+        wchar_t self[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        if (n > 0 && n < MAX_PATH)
+            qputenv("QT_QPA_FONTDIR",
+                    (QFileInfo(QString::fromWCharArray(self, static_cast<int>(n))).absolutePath() + "/fonts")
+                        .toLocal8Bit());
+    }
+    if (qEnvironmentVariableIsEmpty("QT_FORCE_STDERR_LOGGING")) qputenv("QT_FORCE_STDERR_LOGGING", "1");
+#endif
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
