@@ -16,6 +16,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// dbt.h needs windows.h first.
+#include <dbt.h>
 
 #include <QFileInfo>
 #endif
@@ -49,6 +51,7 @@ private:
 class TestWnd : public CMainWnd {
 public:
     using CMainWnd::CMainWnd;
+    using CMainWnd::nativeEvent;
     std::vector<Box> boxes;
     std::vector<bool> boxesOnUiThread;
     QString nextFile;
@@ -919,6 +922,39 @@ TEST_F(MainWndTest, ConsoleModeRaisesConsoleDownloadAndShowsTheCommandLineFile) 
 }
 
 // --- the skin loader on its own ---
+
+#ifdef _WIN32
+// What Windows broadcasts to top-level windows when a volume comes or goes reaches the controller
+// as DeviceChanged; every other message passes by.
+TEST_F(MainWndTest, VolumeBroadcastsToTheWindowBecomeDeviceEvents) {
+    TestWnd& w = open();
+    std::vector<DeviceEvent> raised;
+    w.events().DeviceChanged.Subscribe(this, [&](const DeviceEvent& e) { raised.push_back(e); });
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = DWORD{1} << ('F' - 'A');
+    auto send = [&](const char* type, UINT message, WPARAM event) {
+        MSG msg{};
+        msg.hwnd = reinterpret_cast<HWND>(w.winId());
+        msg.message = message;
+        msg.wParam = event;
+        msg.lParam = reinterpret_cast<LPARAM>(&volume);
+        qintptr result = 0;
+        w.nativeEvent(type, &msg, &result);
+    };
+    send("windows_generic_MSG", WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
+    send("windows_generic_MSG", WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE);
+    send("windows_generic_MSG", WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE);
+    send("windows_generic_MSG", WM_SETTINGCHANGE, DBT_DEVICEARRIVAL);
+    send("windows_dispatcher_MSG", WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
+    ASSERT_EQ(raised.size(), 2u);
+    EXPECT_EQ(raised[0].kind, DeviceEvent::Kind::Arrival);
+    EXPECT_EQ(raised[0].volume.name, "F");
+    EXPECT_EQ(raised[1].kind, DeviceEvent::Kind::Removal);
+    EXPECT_EQ(raised[1].volume.path, "\\\\.\\F:");
+}
+#endif
 
 TEST(SkinLoaderTest, ParsesImageStrings) {
     const SkinImage full =
