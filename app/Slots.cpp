@@ -50,6 +50,18 @@ std::string DeviceTip(const PresentDevice& device) {
     return tip;
 }
 
+namespace {
+
+// "e:", "E:" and "E:\\" name the same Windows drive as the node "E:".
+bool SameDriveLetter(std::string_view selector, std::string_view node) {
+    if (node.size() != 2 || node[1] != ':') return false;
+    if (selector.ends_with('\\')) selector.remove_suffix(1);
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    return selector.size() == 2 && selector[1] == ':' && upper(selector[0]) == upper(node[0]);
+}
+
+}  // namespace
+
 bool MatchDevice(const std::string& selector, const PresentDevice& device) {
     const auto wanted = [&selector](const char* prefix, const std::string& value) -> std::optional<bool> {
         const std::string_view p(prefix);
@@ -62,7 +74,7 @@ bool MatchDevice(const std::string& selector, const PresentDevice& device) {
     if (const auto m = wanted("slot:", device.slot)) return *m;
     if (selector.empty()) return false;
     return selector == device.name || selector == device.devicePath || selector == at.sgNode ||
-           selector == at.blockNode;
+           selector == at.blockNode || SameDriveLetter(selector, at.blockNode);
 }
 
 }  // namespace brev

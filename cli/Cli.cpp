@@ -9,6 +9,16 @@
 #include <cstring>
 #include <memory>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
+#include "app/CommandLine.h"
 #include "app/ProgramFolder.h"
 #include "app/lang/Translation.h"
 #include "app/settings/SettingsFile.h"
@@ -92,8 +102,22 @@ bool NoColorAsked() {
 }  // namespace
 
 int Main(int argc, char** argv) {
+#ifdef _WIN32
+    // The bytes as written: no CR added before each LF. A console shows UTF-8 as such.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetConsoleOutputCP(CP_UTF8);
+#else
     // A closed pipe (| head) ends the output, never the jobs: writes fail with EPIPE instead.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+    // The arguments in UTF-8 (Windows passes argv in the ANSI code page).
+    std::vector<std::string> arguments = ProcessArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (std::string& a : arguments) utf8Argv.push_back(a.data());
+    utf8Argv.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = utf8Argv.data();
 
     CLI::App app{
         "brevload-cli: download firmware to USB mass-storage microcontrollers, without a window.\n"
@@ -188,7 +212,11 @@ int Main(int argc, char** argv) {
     output.SetColor(!NoColorAsked());
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, &std::fclose);
     if (!options.logFile.empty()) {
+#ifdef _WIN32
+        logFile.reset(_wfopen(PathFromUtf8(options.logFile).c_str(), L"ab"));
+#else
         logFile.reset(std::fopen(options.logFile.c_str(), "a"));
+#endif
         if (!logFile) {
             std::fprintf(stderr, "brevload-cli: --log-file %s: %s\n", options.logFile.c_str(),
                          std::strerror(errno));

@@ -13,7 +13,9 @@ std::vector<std::unique_ptr<ICommand>> MakeCommands() {
     commands.push_back(MakeVerifyCommand());
     commands.push_back(MakeWatchCommand());
     commands.push_back(MakeMakeImageCommand());
+#ifdef BREVLOAD_HAS_DOCTOR
     commands.push_back(MakeDoctorCommand());
+#endif
     commands.push_back(MakeHistoryCommand());
     commands.push_back(MakeRecordsCommand());
     return commands;

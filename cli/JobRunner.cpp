@@ -1,8 +1,10 @@
 #include "cli/JobRunner.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -42,6 +44,11 @@ bool JobRunner::startOne(const PresentDevice& device, const std::vector<PresentD
 }
 
 void JobRunner::waitOnce(int eventFd, int timeoutMs) {
+#ifdef _WIN32
+    // Windows' event sources have no descriptor (-1): they are read every time the wait ends.
+    (void)eventFd;
+    WaitForAny({signals_->fd(), wake_->readFd()}, timeoutMs);
+#else
     pollfd fds[3];
     nfds_t n = 0;
     for (int fd : {signals_->fd(), wake_->readFd(), eventFd}) {
@@ -52,6 +59,7 @@ void JobRunner::waitOnce(int eventFd, int timeoutMs) {
         // Nothing sensible to do but not spin.
         ::usleep(static_cast<useconds_t>(timeoutMs) * 1000);
     }
+#endif
     signals_->Drain();
     wake_->Drain();
     if (interrupted() && !interruptNoted_) {

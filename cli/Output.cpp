@@ -104,6 +104,12 @@ bool Blank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
 
+#ifdef _WIN32
+// The same thread-safe conversions under their Windows names (arguments the other way round).
+void localtime_r(const std::time_t* t, std::tm* tm) { localtime_s(tm, t); }
+void gmtime_r(const std::time_t* t, std::tm* tm) { gmtime_s(tm, t); }
+#endif
+
 std::string LocalClock() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};

@@ -1,14 +1,73 @@
 // The self-pipe and the stop signals (SIGINT, SIGTERM, SIGHUP) the tool's main loop waits on.
+// Windows has neither: an event object stands in for the pipe and the console's control events
+// (Ctrl-C, Ctrl-Break, the console closing) for the signals.
 #pragma once
+
+#include <array>
+#include <atomic>
+
+#ifdef _WIN32
+
+#include <initializer_list>
+
+namespace brev::cli {
+
+// What a waiter waits on: a pipe's descriptor, or on Windows an event's handle.
+using WakeHandle = void*;
+
+class Pipe {
+public:
+    Pipe();
+    ~Pipe();
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+
+    WakeHandle readFd() const { return event_; }
+    WakeHandle writeFd() const { return event_; }
+    static void Poke(WakeHandle writeFd);
+    void Drain() const;
+
+private:
+    void* event_ = nullptr;
+};
+
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    WakeHandle fd() const { return pipe_.readFd(); }
+    bool interrupted() const { return count_.load() > 0; }
+    bool interruptedAgain() const { return count_.load() > 1; }
+    void Drain() const { pipe_.Drain(); }
+
+    // Runs on the thread the system starts for a control event.
+    static void Deliver();
+
+private:
+    static std::atomic<StopSignals*> active_;
+
+    Pipe pipe_;
+    std::atomic<int> count_{0};
+};
+
+// Waits until one of `handles` (null ones left out) is signalled or `timeoutMs` passes.
+void WaitForAny(std::initializer_list<WakeHandle> handles, int timeoutMs);
+
+}  // namespace brev::cli
+
+#else
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <csignal>
 
 namespace brev::cli {
+
+using WakeHandle = int;
 
 // A pipe whose ends neither block nor survive exec; both ends -1 when it could not be made.
 class Pipe {
@@ -96,3 +155,5 @@ private:
 };
 
 }  // namespace brev::cli
+
+#endif

@@ -1,4 +1,4 @@
-// What the tool asks of the terminal it prints to (POSIX: the tool is built on UNIX only).
+// What the tool asks of the terminal it prints to: a POSIX terminal, or a Windows console.
 #pragma once
 
 #include <cstddef>

@@ -14,6 +14,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# A Qt built for Windows (scripts/build-qt-windows), searched as a second root; its build tools
+# (moc, rcc, lrelease) are the host's.
+if(BREVLOAD_QT_PREFIX)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${BREVLOAD_QT_PREFIX})
+    list(APPEND CMAKE_PREFIX_PATH ${BREVLOAD_QT_PREFIX})
+    set(QT_HOST_PATH /usr CACHE PATH "The host's Qt, for its tools")
+    set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "The host Qt's CMake files")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES BREVLOAD_QT_PREFIX BREVLOAD_MINGW_STATIC)
+
 # Self-contained programs: libgcc, libstdc++ and winpthread linked in, no DLLs to ship. Programs
 # that load Qt's DLLs share the runtime DLLs with them instead (BREVLOAD_MINGW_STATIC=OFF).
 if(NOT DEFINED BREVLOAD_MINGW_STATIC OR BREVLOAD_MINGW_STATIC)

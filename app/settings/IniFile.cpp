@@ -7,7 +7,12 @@
 #include <iterator>
 #include <sstream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -149,19 +154,46 @@ std::string Utf16LeFromUtf8(std::string_view text) {
     return out;
 }
 
+#ifdef _WIN32
+// The conditions the callers test for, as the POSIX build reports them.
+std::error_code LastError() {
+    const DWORD code = GetLastError();
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+            return std::make_error_code(std::errc::permission_denied);
+        case ERROR_FILE_EXISTS:
+            return std::make_error_code(std::errc::file_exists);
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return std::make_error_code(std::errc::no_such_file_or_directory);
+        default:
+            return {static_cast<int>(code), std::system_category()};
+    }
+}
+#else
 std::error_code LastError() { return {errno, std::generic_category()}; }
+#endif
 
 // Writes `text` to `path` and flushes it to the disk. `create`: a new file (error when it
 // exists); otherwise an existing file is emptied and rewritten in place.
 std::error_code WriteWholeFile(const fs::path& path, std::string_view text, bool create) {
 #ifdef _WIN32
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, create ? CREATE_NEW : TRUNCATE_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return LastError();
     std::error_code ec;
-    if (!create && !fs::exists(path, ec)) return std::make_error_code(std::errc::no_such_file_or_directory);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return std::make_error_code(std::errc::permission_denied);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return out ? std::error_code() : std::make_error_code(std::errc::io_error);
+    for (size_t done = 0; done < text.size() && !ec;) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+        DWORD n = 0;
+        if (!WriteFile(h, text.data() + done, chunk, &n, nullptr)) {
+            ec = LastError();
+        } else {
+            done += n;
+        }
+    }
+    if (!ec && !FlushFileBuffers(h)) ec = LastError();
+    CloseHandle(h);
+    return ec;
 #else
     const int fd = ::open(path.c_str(), create ? (O_WRONLY | O_CREAT | O_EXCL) : (O_WRONLY | O_TRUNC), 0600);
     if (fd < 0) return LastError();

@@ -67,13 +67,14 @@ std::vector<std::string> ProcessArguments(int argc, char** argv) {
 }
 
 std::ostream* OpenParentConsole() {
-    bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+    // Already attached (Wine hands a program started from a console that console) is as good.
+    const bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0 || GetLastError() == ERROR_ACCESS_DENIED;
     FILE* stream = nullptr;
 #ifdef _MSC_VER
-    bool reopened = freopen_s(&stream, "CONOUT$", "w+t", stdout) == 0 && stream != nullptr;
+    const bool reopened = freopen_s(&stream, "CONOUT$", "w+t", stdout) == 0 && stream != nullptr;
 #else
     stream = std::freopen("CONOUT$", "w+t", stdout);
-    bool reopened = stream != nullptr;
+    const bool reopened = stream != nullptr;
 #endif
     if (!attached || !reopened) return nullptr;
     std::cout.clear();

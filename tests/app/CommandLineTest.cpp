@@ -68,7 +68,14 @@ TEST(CommandLineTest, ParsesLikeTheWindowDoes) {
 TEST(CommandLineTest, ProcessArgumentsKeepsArgvInOrder) {
     char a0[] = "brevload", a1[] = "-a", a2[] = "-ffw.up";
     char* argv[] = {a0, a1, a2, nullptr};
+#ifdef _WIN32
+    // Windows reads the process's own command line; argv (in the ANSI code page) is not used.
+    const std::vector<std::string> args = ProcessArguments(3, argv);
+    ASSERT_FALSE(args.empty());
+    EXPECT_TRUE(args[0].ends_with("app_tests.exe")) << args[0];
+#else
     EXPECT_THAT(ProcessArguments(3, argv), ::testing::ElementsAre("brevload", "-a", "-ffw.up"));
+#endif
 }
 
 }  // namespace

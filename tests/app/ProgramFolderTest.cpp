@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "app/ProgramFolder.h"
@@ -35,14 +36,14 @@ TEST(ProgramFolderTest, ChoosesWhereSettingsAndDeviceProgramsLive) {
     Case cases[] = {
         {"portable tree", inputs(portable), portable / "confile.inf", portable / "brevload_files"},
         {"installed: ~/.config", inputs(installed), "/home/op/.config/brevload/confile.inf", data},
-        {"installed: XDG_CONFIG_HOME", inputs(installed), "/xdg/brevload/confile.inf", data},
+        {"installed: XDG_CONFIG_HOME", inputs(installed), tmp / "xdg" / "brevload" / "confile.inf", data},
         {"relative XDG_CONFIG_HOME is ignored", inputs(installed), "/home/op/.config/brevload/confile.inf",
          data},
         {"BREVLOAD_HOME wins", inputs(portable), "/srv/bl/confile.inf", "/srv/bl/brevload_files"},
         {"windows: always beside the executable", inputs(installed, true), installed / "confile.inf",
          installed / "brevload_files"},
     };
-    cases[2].in.xdgConfigHome = "/xdg";
+    cases[2].in.xdgConfigHome = (tmp / "xdg").string();  // absolute on Windows too
     cases[3].in.xdgConfigHome = "rel/dir";
     cases[4].in.brevloadHome = "/srv/bl";
     for (const Case& c : cases) {
@@ -61,9 +62,15 @@ TEST(ProgramFolderTest, InstallDataFolderIsFoundBesideTheExecutablesFolder) {
 
 TEST(ProgramFolderTest, EnvironmentOverrideReachesTheProcess) {
     test::TempDir tmp;
+#ifdef _WIN32
+    ASSERT_EQ(_wputenv_s(L"BREVLOAD_HOME", tmp.path().c_str()), 0);
+    ProgramFolders f = CurrentProgramFolders();
+    _wputenv_s(L"BREVLOAD_HOME", L"");
+#else
     ASSERT_EQ(setenv("BREVLOAD_HOME", tmp.path().c_str(), 1), 0);
     ProgramFolders f = CurrentProgramFolders();
     unsetenv("BREVLOAD_HOME");
+#endif
     EXPECT_EQ(f.settingsFile, tmp.path() / "confile.inf");
     EXPECT_EQ(f.modeFile, tmp.path() / "brevload_files" / "sys.inf");
     EXPECT_TRUE(ExecutablePath().filename().string().starts_with("app_tests"));

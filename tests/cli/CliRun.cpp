@@ -1,11 +1,22 @@
 #include "CliRun.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <map>
+
+#include "base/windows/WideText.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstdlib>
@@ -13,6 +24,97 @@
 #include <random>
 
 namespace brev::clitest {
+
+#ifdef _WIN32
+
+namespace {
+
+// One argument as the C runtime splits a command line again: quoted when it holds a blank or a
+// quote, backslashes doubled where they precede a quote.
+std::wstring Quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// This process's environment with the tool's variables set or removed: NAME=value, each ending
+// with a zero, the whole sorted block ending with another.
+std::wstring ChildEnvironment(const std::filesystem::path& dir, const std::string& locale) {
+    std::map<std::wstring, std::wstring> vars;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
+            const std::wstring entry(p);
+            const size_t eq = entry.find(L'=', 1);  // "=C:=C:\\" entries start with '='
+            if (eq != std::wstring::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+        }
+        FreeEnvironmentStringsW(block);
+    }
+    for (const wchar_t* name : {L"TERM", L"NO_COLOR", L"LC_ALL", L"LC_MESSAGES"}) vars.erase(name);
+    vars[L"TMP"] = vars[L"TEMP"] = (dir / "tmp").wstring();
+    vars[L"BREVLOAD_HOME"] = dir.wstring();
+    vars[L"BREVLOAD_CLI"] = win::WideFromUtf8(BREVLOAD_CLI_PATH);
+    vars[L"LANG"] = win::WideFromUtf8(locale);
+    std::wstring env;
+    for (const auto& [name, value] : vars) env += name + L"=" + value + L'\0';
+    return env + L'\0';
+}
+
+HANDLE InheritableFile(const std::filesystem::path& path) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult CliFolder::Run(const std::vector<std::string>& args, const std::string& locale, bool shell) const {
+    RunResult r;
+    if (shell) return r;  // no POSIX shell here
+    std::filesystem::create_directories(path() / "tmp");
+    const auto outFile = path() / ".stdout";
+    const auto errFile = path() / ".stderr";
+    const HANDLE out = InheritableFile(outFile);
+    const HANDLE err = InheritableFile(errFile);
+    std::wstring commandLine = Quoted(win::WideFromUtf8(BREVLOAD_CLI_PATH));
+    for (const std::string& a : args) commandLine += L" " + Quoted(win::WideFromUtf8(a));
+    std::wstring env = ChildEnvironment(path(), locale);
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+                         CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT, env.data(), path().c_str(), &si, &pi);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+    if (!started) return r;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(pi.hProcess, &code)) r.exitCode = static_cast<int>(code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    r.out = test::ReadText(outFile);
+    r.err = test::ReadText(errFile);
+    return r;
+}
+
+#else
+
 namespace {
 
 // In the child: working directory and environment (temporary files in the folder's "tmp").
@@ -119,6 +221,8 @@ int Finish(pid_t pid, int fd, std::string& out) {
     if (::waitpid(pid, &status, 0) != pid) return -1;
     return ExitCodeOf(status);
 }
+
+#endif
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

@@ -34,20 +34,24 @@ public:
     // names another LANG.
     RunResult Run(const std::vector<std::string>& args, const std::string& locale = "zh_CN.UTF-8",
                   bool shell = false) const;
+#ifndef _WIN32
     // Runs `script` with bash in the folder, the tool's path in $BREVLOAD_CLI.
     RunResult RunShell(const std::string& script) const;
 
     // Starts the tool with standard output on a pipe; read it with ReadUntil.
     pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) const;
+#endif
 
 private:
     test::TempDir dir_;
 };
 
+#ifndef _WIN32
 // Reads from `fd` into `out` until `needle` appears or `timeout` passes; true when it appeared.
 bool ReadUntil(int fd, const std::string& needle, std::string& out, std::chrono::milliseconds timeout);
 // Reads the rest of `fd` into `out`, waits for `pid` and returns its exit code (-1 on a signal).
 int Finish(pid_t pid, int fd, std::string& out);
+#endif
 
 using test::ReadBytes;
 using test::WriteBytes;

@@ -5,7 +5,9 @@
 #include <functional>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "base/windows/WideText.h"
+#else
 #include <unistd.h>
 #endif
 
@@ -16,6 +18,23 @@ namespace brev {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The text of a saved settings file. Windows saves a new file through the profile functions,
+// in UTF-16LE with CRLF line ends: the same lines in the same order.
+std::string SavedText(const fs::path& file) {
+    std::string bytes = test::ReadText(file);
+#ifdef _WIN32
+    if (bytes.starts_with("\xFF\xFE")) {
+        std::wstring wide;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            wide.push_back(static_cast<wchar_t>(static_cast<uint8_t>(bytes[i]) |
+                                                static_cast<uint8_t>(bytes[i + 1]) << 8));
+        bytes = win::Utf8FromWide(wide);
+        std::erase(bytes, '\r');
+    }
+#endif
+    return bytes;
+}
 
 TEST(SettingsFileTest, MissingFileGivesDefaultsAndSaveWritesAllThirteenKeys) {
     test::TempDir dir;
@@ -36,7 +55,7 @@ TEST(SettingsFileTest, MissingFileGivesDefaultsAndSaveWritesAllThirteenKeys) {
     EXPECT_FALSE(fs::exists(file));
 
     ASSERT_TRUE(SaveSettings(file, shared, window));
-    EXPECT_EQ(test::ReadText(file),
+    EXPECT_EQ(SavedText(file),
               "[setting]\n"
               "autoDownload=0\n"
               "resetSystemAfterDownload=0\n"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The Windows programs under Wine, as an operator runs them. Arguments: the Wine loader, the
+# app_probe.exe built from AppProbe.cpp, brevload-cli.exe (empty when it is not built). Wine's
+# prefix and WINEPATH (the DLLs) come from scripts/test-windows.
+set -uo pipefail
+wine=$1
+probe=$2
+cli=${3:-}
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+failed=0
+fail() {
+    echo "FAILED: $*" >&2
+    failed=1
+}
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Console mode: a window-subsystem program started from cmd prints on cmd's console. Wine makes
+# a console only for a terminal, so cmd runs on one (script(1)). What it draws is compared without
+# its escape sequences and blanks (it moves the cursor over a blank).
+out=$(cd "$dir" && script -qec "'$wine' cmd /c '$(winpath "$probe") console'; echo \"exit \$?\"" /dev/null |
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r ')
+[[ $out == *"exit0"* ]] || fail "console: the probe failed: '$out'"
+[[ $out == *"Brevantisbrevloadbegin"* ]] || fail "console: the banner did not reach cmd's console: '$out'"
+
+# A fault, and an uncaught C++ exception, leave mindmp.dmp (a minidump: it starts with MDMP) in
+# the current folder, in place of an older one.
+for how in crash throw; do
+    mkdir "$dir/$how"
+    printf 'stale' >"$dir/$how/mindmp.dmp"
+    (cd "$dir/$how" && "$wine" "$probe" $how >"$dir/$how.out" 2>&1)
+    code=$?
+    [ $code -ne 0 ] || fail "$how: the probe exited 0"
+    [ "$(head -c 4 "$dir/$how/mindmp.dmp" 2>/dev/null)" = MDMP ] || fail "$how: no minidump in mindmp.dmp"
+    size=$(stat -c %s "$dir/$how/mindmp.dmp" 2>/dev/null || echo 0)
+    [ "$size" -gt 1000 ] || fail "$how: the minidump holds only $size bytes"
+done
+
+# brevload-cli.exe downloads to two simulated devices; the image's name is not ASCII, so the
+# arguments must reach the tool as Unicode.
+if [ -n "$cli" ]; then
+    head -c 100000 /dev/urandom >"$dir/data.bin"
+    (cd "$dir" && "$wine" "$cli" make-image data.bin 固件.up >"$dir/make.out" 2>&1) ||
+        fail "make-image: $(cat "$dir/make.out")"
+    (cd "$dir" && "$wine" "$cli" download 固件.up --simulate 2 --sim-dir flash >"$dir/dl.out" 2>&1)
+    code=$?
+    [ $code -eq 0 ] || fail "download: exit $code: $(cat "$dir/dl.out")"
+    grep -q "2 succeeded, 0 failed" "$dir/dl.out" || fail "download: no summary: $(cat "$dir/dl.out")"
+    for sim in sim0 sim1; do
+        if ! cmp -s -n 100000 "$dir/data.bin" "$dir/flash/$sim.flash"; then
+            fail "download: $sim's flash does not start with the data"
+        fi
+    done
+fi
+exit $failed
