@@ -959,6 +959,18 @@ TEST_F(MainWndTest, VolumeBroadcastsToTheWindowBecomeDeviceEvents) {
     EXPECT_EQ(raised[1].kind, DeviceEvent::Kind::Removal);
     EXPECT_EQ(raised[1].volume.path, "\\\\.\\F:");
 }
+
+// On Windows the taskbar progress is the system's own COM object (ITaskbarList3), never the stand-in
+// of other platforms.
+TEST(WindowsTaskbarTest, TheTaskbarListIsTheSystems) {
+    QWidget window;
+    window.winId();
+    const std::unique_ptr<ITaskbarProgress> progress = MakeTaskbarProgress(&window);
+    ASSERT_NE(progress, nullptr);
+    progress->SetProgressState(ITaskbarProgress::State::Normal);
+    progress->SetProgressValue(3, 10);
+    progress->SetProgressState(ITaskbarProgress::State::NoProgress);
+}
 #endif
 
 TEST(SkinLoaderTest, ParsesImageStrings) {
