@@ -64,6 +64,8 @@ std::wstring ChildEnvironment(const std::filesystem::path& dir, const std::strin
     vars[L"TMP"] = vars[L"TEMP"] = (dir / "tmp").wstring();
     vars[L"BREVLOAD_HOME"] = dir.wstring();
     vars[L"BREVLOAD_CLI"] = win::WideFromUtf8(BREVLOAD_CLI_PATH);
+    // Windows takes the language from the user's settings, not from LANG; under Wine a child
+    // has its parent's (the test runs with a Chinese locale, the default here).
     vars[L"LANG"] = win::WideFromUtf8(locale);
     std::wstring env;
     for (const auto& [name, value] : vars) env += name + L"=" + value + L'\0';

@@ -40,6 +40,11 @@ TEST(CliLanguage, ABadImageIsReportedInTheChosenLanguage) {
         {"download", "en_US.UTF-8", {"--lang", "en"}, "zh", true},
     };
     for (const LanguageCase& c : cases) {
+#ifdef _WIN32
+        // Wine gives a child the language of its parent's Unix locale (here Chinese), whatever
+        // environment it is started with: only the cases on a Chinese system can be told apart.
+        if (!c.locale.starts_with("zh")) continue;
+#endif
         SCOPED_TRACE(std::string(c.command) + " " + c.locale + (c.lang.empty() ? "" : " " + c.lang.front()) +
                      " setting " + (c.setting ? c.setting : "-"));
         CliFolder dir;
