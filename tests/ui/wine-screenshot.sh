@@ -22,16 +22,17 @@ export WINEDEBUG=-all LANG=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubui
 export AFTER=${SCREENSHOT_AFTER:-2500}
 
 mkdir -p "$WINEPREFIX" "$(dirname "$out")"
-rm -f "$out"
+rm -f "$out" "$out.log"
 # Everything Wine starts (its desktop too) lives in this display, and is gone before it closes.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     set -e
     [ -f "$WINEPREFIX/system.reg" ] || "$WINE" wineboot -i >/dev/null 2>&1
     status=0
     shot=$("$WINE" winepath -w "$OUT" 2>/dev/null)
-    "$WINE" "$EXE" --simulate 2 --download-all --lang zh --screenshot "$shot" --screenshot-after "$AFTER" \
-        >/dev/null 2>&1 || status=$?
+    # A window that never takes its picture (a box waiting for a click) must not hang the run.
+    timeout 120 "$WINE" "$EXE" --simulate 2 --download-all --lang zh --screenshot "$shot" \
+        --screenshot-after "$AFTER" >"$OUT.log" 2>&1 || status=$?
     "$WINESERVER" -k 2>/dev/null || true
-    exit $status' || { echo "wine-screenshot: $exe failed (exit $?)" >&2; exit 1; }
+    exit $status' || { echo "wine-screenshot: $exe failed (exit $?): $(tail -20 "$out.log")" >&2; exit 1; }
 [ -f "$out" ] || { echo "wine-screenshot: $exe wrote no $out" >&2; exit 1; }
 python3 "$here/check-screenshot.py" "$out"
