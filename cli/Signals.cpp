@@ -21,8 +21,13 @@ BOOL WINAPI OnControlEvent(DWORD type) {
     switch (type) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT:
             StopSignals::Deliver();
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+            // The system ends the process as soon as this returns (or after its grace period):
+            // hold on so that running jobs get that time to finish.
+            StopSignals::Deliver();
+            Sleep(INFINITE);
             return TRUE;
         default:
             return FALSE;

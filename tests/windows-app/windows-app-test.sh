@@ -28,7 +28,8 @@ out=$(cd "$dir" && script -qec "'$wine' cmd /c '$(winpath "$probe") console'; ec
 for how in crash throw; do
     mkdir "$dir/$how"
     printf 'stale' >"$dir/$how/mindmp.dmp"
-    (cd "$dir/$how" && "$wine" "$probe" $how >"$dir/$how.out" 2>&1)
+    # Without Wine's debugger, which attaches to a crashed process and now and then ends it with 0.
+    (cd "$dir/$how" && WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winedbg.exe=d" "$wine" "$probe" $how >"$dir/$how.out" 2>&1)
     code=$?
     [ $code -ne 0 ] || fail "$how: the probe exited 0"
     [ "$(head -c 4 "$dir/$how/mindmp.dmp" 2>/dev/null)" = MDMP ] || fail "$how: no minidump in mindmp.dmp"
@@ -51,5 +52,22 @@ if [ -n "$cli" ]; then
             fail "download: $sim's flash does not start with the data"
         fi
     done
+
+    # One operator per device across processes (a named mutex): a second process on the device
+    # the first is writing fails at once as busy; the first is not disturbed.
+    (cd "$dir" && exec "$wine" "$cli" download 固件.up --simulate 1 --sim-dir locked --sim-profile realistic \
+        --sim-time-scale 15 --json >"$dir/first.out" 2>&1) &
+    first=$!
+    for _ in $(seq 600); do
+        grep -q '"event":"progress"' "$dir/first.out" 2>/dev/null && break
+        sleep 0.1
+    done
+    (cd "$dir" && "$wine" "$cli" download 固件.up --simulate 1 --sim-dir locked --json >"$dir/second.out" 2>&1)
+    code=$?
+    [ $code -eq 1 ] || fail "lock: the second process exited $code: $(cat "$dir/second.out")"
+    grep -q '"reason":"busy"' "$dir/second.out" || fail "lock: the second process was not refused as busy"
+    wait $first
+    code=$?
+    [ $code -eq 0 ] || fail "lock: the first process exited $code: $(tail -3 "$dir/first.out")"
 fi
 exit $failed
