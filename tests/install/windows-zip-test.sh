@@ -8,6 +8,8 @@
 set -euo pipefail
 zip=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
+# KEEP_SCREENSHOT=FILE keeps the window's picture (docs/screenshot-windows.png is made so).
+keep=${KEEP_SCREENSHOT:+$(realpath -m "$KEEP_SCREENSHOT")}
 fail() { echo "windows-zip-test: $*" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -50,7 +52,7 @@ cd "$work"
 # The window first: it makes the prefix with its desktop in the virtual display.
 WINEPREFIX=$WINEPREFIX "$here/../ui/wine-screenshot.sh" "$app/brevload.exe" "$work/window.png" ||
     fail "the window did not run from the unpacked zip"
-[ -n "${KEEP_SCREENSHOT:-}" ] && cp "$work/window.png" "$KEEP_SCREENSHOT"
+[ -z "$keep" ] || cp "$work/window.png" "$keep"
 
 version=$(sed -n 's/^brevload-\(.*\)-win64$/\1/p' <<<"$name")
 out=$("$wine" "$app/brevload-cli.exe" --version 2>&1 | tr -d '\r') || fail "brevload-cli.exe --version failed: $out"
