@@ -7,7 +7,7 @@ ifdef CI
 WERROR := -DBREVLOAD_WERROR=ON
 endif
 
-.PHONY: all deps build test asan fuzz bench demo gui e2e windows package format format-check clean
+.PHONY: all deps build test asan fuzz bench demo gui e2e windows windows-dist package format format-check clean
 
 all: build
 
@@ -49,6 +49,10 @@ gui: build
 # The portable core and the Windows backend, cross-built with MinGW-w64, tests under Wine.
 windows:
 	scripts/test-windows
+
+# build-windows/brevload-<version>-win64.zip from `make windows`, then run from a fresh Wine prefix.
+windows-dist:
+	scripts/windows-dist
 
 # The Linux backend against a real kernel USB stack in a QEMU guest.
 e2e:

@@ -181,7 +181,7 @@ QWidget* BuildContainer(const SkinNode& node, QWidget* parent, const SkinNotify&
         scroll->setStyleSheet("QScrollArea { background: transparent; }");
         scroll->setWidget(container);
         container->setAutoFillBackground(false);  // setWidget turns it on; the window paints behind
-        container->boxLayout()->setReportsMinimum(true);
+        if (SkinBoxLayout* layout = container->boxLayout()) layout->setReportsMinimum(true);
         outer = scroll;
     } else {
         container->setParent(parent);

@@ -11,6 +11,16 @@
 #include <QThread>
 #include <fstream>
 #include <thread>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// dbt.h needs windows.h first.
+#include <dbt.h>
+
+#include <QFileInfo>
+#endif
 
 #include "app/lang/Translation.h"
 #include "app/settings/IniFile.h"
@@ -41,6 +51,7 @@ private:
 class TestWnd : public CMainWnd {
 public:
     using CMainWnd::CMainWnd;
+    using CMainWnd::nativeEvent;
     std::vector<Box> boxes;
     std::vector<bool> boxesOnUiThread;
     QString nextFile;
@@ -769,7 +780,12 @@ TEST_F(MainWndTest, FailedSaveShowsTheReasonAndStillCloses) {
     ASSERT_TRUE(w.Create());
     FindControl<SkinButton>(&w, "btnClose")->click();
     Pump();
+#ifdef _WIN32
+    // Windows names the missing folder rather than the file in the way.
+    const std::string reason = std::system_category().message(ERROR_PATH_NOT_FOUND);
+#else
     const std::string reason = std::make_error_code(std::errc::not_a_directory).message();
+#endif
     EXPECT_EQ(w.boxes, (std::vector<Box>{{QString::fromStdString("保存设置失败：" + reason), ""}}));
     EXPECT_FALSE(w.isVisible());
 }
@@ -912,6 +928,51 @@ TEST_F(MainWndTest, ConsoleModeRaisesConsoleDownloadAndShowsTheCommandLineFile) 
 
 // --- the skin loader on its own ---
 
+#ifdef _WIN32
+// What Windows broadcasts to top-level windows when a volume comes or goes reaches the controller
+// as DeviceChanged; every other message passes by.
+TEST_F(MainWndTest, VolumeBroadcastsToTheWindowBecomeDeviceEvents) {
+    TestWnd& w = open();
+    std::vector<DeviceEvent> raised;
+    w.events().DeviceChanged.Subscribe(this, [&](const DeviceEvent& e) { raised.push_back(e); });
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = DWORD{1} << ('F' - 'A');
+    auto send = [&](const char* type, UINT message, WPARAM event) {
+        MSG msg{};
+        msg.hwnd = reinterpret_cast<HWND>(w.winId());
+        msg.message = message;
+        msg.wParam = event;
+        msg.lParam = reinterpret_cast<LPARAM>(&volume);
+        qintptr result = 0;
+        w.nativeEvent(type, &msg, &result);
+    };
+    send("windows_generic_MSG", WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
+    send("windows_generic_MSG", WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE);
+    send("windows_generic_MSG", WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE);
+    send("windows_generic_MSG", WM_SETTINGCHANGE, DBT_DEVICEARRIVAL);
+    send("windows_dispatcher_MSG", WM_DEVICECHANGE, DBT_DEVICEARRIVAL);
+    ASSERT_EQ(raised.size(), 2u);
+    EXPECT_EQ(raised[0].kind, DeviceEvent::Kind::Arrival);
+    EXPECT_EQ(raised[0].volume.name, "F");
+    EXPECT_EQ(raised[1].kind, DeviceEvent::Kind::Removal);
+    EXPECT_EQ(raised[1].volume.path, "\\\\.\\F:");
+}
+
+// On Windows the taskbar progress is the system's own COM object (ITaskbarList3), never the stand-in
+// of other platforms.
+TEST(WindowsTaskbarTest, TheTaskbarListIsTheSystems) {
+    QWidget window;
+    window.winId();
+    const std::unique_ptr<ITaskbarProgress> progress = MakeTaskbarProgress(&window);
+    ASSERT_NE(progress, nullptr);
+    progress->SetProgressState(ITaskbarProgress::State::Normal);
+    progress->SetProgressValue(3, 10);
+    progress->SetProgressState(ITaskbarProgress::State::NoProgress);
+}
+#endif
+
 TEST(SkinLoaderTest, ParsesImageStrings) {
     const SkinImage full =
         SkinImage::Parse("file='imgs/100a_013.png' source='0,16,16,32' dest='0,7,16,23' corner='2,2,2,2' ");
@@ -974,6 +1035,19 @@ TEST(SkinLoaderTest, LayoutGivesFixedSizesAndSharesTheRest) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef _WIN32
+    // Windows' offscreen platform reads fonts only from a folder: the build puts copies beside
+    // the program. Qt's messages go to the debugger unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_FONTDIR")) {
+        wchar_t self[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        if (n > 0 && n < MAX_PATH)
+            qputenv("QT_QPA_FONTDIR",
+                    (QFileInfo(QString::fromWCharArray(self, static_cast<int>(n))).absolutePath() + "/fonts")
+                        .toLocal8Bit());
+    }
+    if (qEnvironmentVariableIsEmpty("QT_FORCE_STDERR_LOGGING")) qputenv("QT_FORCE_STDERR_LOGGING", "1");
+#endif
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
