@@ -8,10 +8,13 @@
 
 #include <cstdlib>
 #include <set>
+#include <thread>
 
 #include "CliRun.h"
 #include "PgServer.h"
+#include "app/Station.h"
 #include "image/ImageChecker.h"
+#include "ops/Jobs.h"
 
 namespace brev::clitest {
 namespace {
@@ -108,6 +111,61 @@ TEST(CentralRecords, PushedWaitingWhileDownAndSyncedOnce) {
     EXPECT_THAT(r.out, HasSubstr("sent 5, waiting 0"));
     EXPECT_EQ(CentralUuids(url).size(), 5u);
     EXPECT_EQ(CentralUuids(url), LocalUuids(dir));
+}
+
+class QuietNotifier : public IJobNotifier {
+public:
+    void PostProgressPos(const std::string&, int) override {}
+    void PostProgressImage(const std::string&, int) override {}
+    void PostEnableControls(const std::string&, int) override {}
+    void AddTipsText(const std::string&, const std::string&) override {}
+    void ShowFileParseError(int) override {}
+    void ShowMessageBox(const std::string&, const std::string&) override {}
+};
+
+// Records kept while the server is down go out by the station's background retry once it is
+// back: no further job, no sync, one row each.
+TEST(CentralRecords, TheRetryAloneSendsTheWaitingRecords) {
+    PgServer server;
+    START_SERVER(server);
+    const std::string url = server.url();
+    CliFolder dir;
+    ASSERT_EQ(dir.Run({"records", "init-db", url}).exitCode, 0);
+    ASSERT_TRUE(server.Stop()) << server.error();
+
+    StationOptions options;
+    SimFleetOptions fleet;
+    fleet.downloadDevices = 2;
+    options.simulation = fleet;
+    options.recordsFile = dir / "r.sqlite";
+    options.recordsUrl = url;
+    options.recordsRetry = std::chrono::milliseconds(100);
+    std::string error;
+    const std::unique_ptr<Station> station = Station::Open(std::move(options), error);
+    ASSERT_TRUE(station) << error;
+    QuietNotifier notifier;
+    const JobEnvironment env = station->Environment(&notifier);
+    const std::vector<PresentDevice> devices = station->Scan();
+    ASSERT_EQ(devices.size(), 2u);
+    for (const PresentDevice& device : devices) ASSERT_TRUE(StartRandomTest(env, device, 0));
+    station->registry().WaitAll();
+    Records& records = *station->records();
+    EXPECT_EQ(records.CountUnsent(error), 2) << error;
+
+    ASSERT_TRUE(server.Start()) << server.error();
+    // Far longer than the retry, far shorter than the default one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (records.CountUnsent(error) != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(records.CountUnsent(error), 0) << station->pusher()->lastError();
+    // A few more rounds of the retry change nothing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::set<std::string> local;
+    for (const RecordRow& row : records.Query({}, error)) local.insert(row.uuid);
+    EXPECT_EQ(local.size(), 2u);
+    EXPECT_EQ(CentralUuids(url), local);
+    EXPECT_TRUE(station->Finish(error)) << error;
+    EXPECT_EQ(CentralUuids(url), local);
 }
 
 // The central row carries what the station recorded.
