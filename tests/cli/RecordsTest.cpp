@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -123,7 +124,9 @@ Row RowOf(const std::vector<Row>& rows, const std::string& device) {
 
 constexpr size_t kDataSize = 150000;
 
-// One run over seven devices: one succeeds, each of the others fails its own way.
+// One run over fourteen devices: one succeeds, each of the others fails its own way. The last
+// ones are refused as only the system could refuse them (a permission taken away, a signal in the
+// middle of a transfer, a device that answers BUSY, a volume that no longer opens).
 TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     CliFolder dir;
     const auto data = SomeData(kDataSize, 3);
@@ -132,12 +135,23 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     const struct {
         const char* fault;
         const char* reason;
+        const char* result = "failed";
     } failures[] = {
-        {"sim1:fail:0x81:1", "init-failed"},     {"sim2:fail:0", "flash-id-failed"},
-        {"sim3:crc-swap", "verify-mismatch"},    {"sim4:timeout:5", "timeout"},
-        {"sim5:short:0x82:1", "short-transfer"}, {"sim6:drop:2", "device-removed"},
+        {"sim1:fail:0x81:1", "init-failed"},
+        {"sim2:fail:0", "flash-id-failed"},
+        {"sim3:crc-swap", "verify-mismatch"},
+        {"sim4:timeout:5", "timeout"},
+        {"sim5:short:0x82:1", "short-transfer"},
+        {"sim6:drop:2", "device-removed"},
+        {"sim7:fail:0x05", "erase-failed"},
+        {"sim8:fail:0x02", "write-failed"},
+        {"sim9:fail:0x82", "read-failed"},
+        {"sim10:open:failed:2", "open-failed"},  // the scan opened it, the job cannot
+        {"sim11:refuse:0x81:permission", "permission"},
+        {"sim12:refuse:0x02:scsi-busy", "busy"},
+        {"sim13:refuse:0x02:interrupted", "interrupted", "interrupted"},
     };
-    std::vector<std::string> args = {"download",  "fw.up",     "--simulate", "7",       "--records",
+    std::vector<std::string> args = {"download",  "fw.up",     "--simulate", "14",      "--records",
                                      "r.sqlite",  "--station", "line7",      "--slots", "slots.ini",
                                      "--clk-div", "3",         "-q"};
     for (const auto& f : failures) args.insert(args.end(), {"--sim-fault", f.fault});
@@ -145,10 +159,10 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
 
     const std::vector<Row> rows = History(dir);
-    ASSERT_EQ(rows.size(), 7u);
+    ASSERT_EQ(rows.size(), 14u);
     std::set<std::string> uuids;
     for (const Row& r : rows) uuids.insert(r.at("uuid"));
-    EXPECT_EQ(uuids.size(), 7u);
+    EXPECT_EQ(uuids.size(), 14u);
 
     const Row ok = RowOf(rows, "sim0");
     EXPECT_TRUE(std::regex_match(
@@ -183,11 +197,90 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     EXPECT_FALSE(ok.at("version").empty());
 
     for (const auto& f : failures) {
-        const std::string device = std::string(f.fault).substr(0, 4);
+        const std::string fault = f.fault;
+        const std::string device = fault.substr(0, fault.find(':'));
         const Row r = RowOf(rows, device);
-        EXPECT_EQ(r.at("result"), "failed") << device;
+        EXPECT_EQ(r.at("result"), f.result) << device;
         EXPECT_EQ(r.at("reason"), f.reason) << device;
         EXPECT_FALSE(r.at("detail").empty()) << device;
+    }
+}
+
+// Faults from around the device, during a job: the operator's pins, another process holding the
+// device, the file or the output's folder changed under a running job.
+TEST(CliRecords, FaultsAroundTheDeviceAreRecordedWithTheirReason) {
+    const std::vector<std::string> slow = {"--sim-profile", "realistic", "--sim-time-scale"};
+    const struct {
+        const char* reason;
+        std::vector<std::string> args;
+        const char* scale;  // of the simulated timings; null: as fast as it goes
+        const char* when;   // the output that says the job is under way; null: nothing to do
+        std::function<void(const CliFolder&)> act;
+        bool killAfter = false;  // the job that was disturbed is not the one recorded
+    } cases[] = {
+        {"no-external-flash",
+         {"download", "raw.bin", "--ex-flash", "--pins", "PA0,PA1,PA2,PA3"},
+         nullptr,
+         nullptr,
+         {}},
+        {"file-changed",
+         {"download", "fw.up"},
+         "5",
+         "10%",
+         [](const CliFolder& dir) { std::filesystem::resize_file(dir / "fw.up", 1000); }},
+        // A raw file's length is taken before its first sector is written.
+        {"file-unreadable",
+         {"download", "raw.bin", "--ex-flash"},
+         "10",
+         "10%",
+         [](const CliFolder& dir) { std::filesystem::resize_file(dir / "raw.bin", 1000); }},
+        {"output-unwritable",
+         {"read", "--output", "out/back.bin"},
+         "40",
+         "%",
+         [](const CliFolder& dir) { std::filesystem::remove_all(dir / "out"); }},
+        {"busy",
+         {"download", "fw.up", "--sim-dir", "flash"},
+         "5",
+         "10%",
+         [](const CliFolder& dir) {
+             const RunResult second = dir.Run({"download", "fw.up", "--simulate", "1", "--sim-dir", "flash",
+                                               "--records", "r.sqlite", "-q"});
+             EXPECT_EQ(second.exitCode, 1) << second.out << second.err;
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        CliFolder dir;
+        WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(kDataSize, 11)));
+        WriteBytes(dir / "raw.bin", SomeData(40000, 12));
+        std::filesystem::create_directory(dir / "out");
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--simulate", "1", "--records", "r.sqlite"});
+        if (c.scale != nullptr) {
+            args.insert(args.end(), slow.begin(), slow.end());
+            args.push_back(c.scale);
+        }
+        int fd = -1;
+        const pid_t pid = dir.Spawn(args, &fd);
+        std::string out;
+        if (c.when != nullptr) {
+            EXPECT_TRUE(ReadUntil(fd, c.when, out, std::chrono::seconds(30))) << out;
+            c.act(dir);
+            if (c.killAfter) ::kill(pid, SIGKILL);
+        }
+        const int exitCode = Finish(pid, fd, out);
+        if (!c.killAfter) {
+            EXPECT_EQ(exitCode, 1) << out;
+        }
+
+        std::vector<Row> rows;
+        for (const Row& r : History(dir))
+            if (r.at("reason") == c.reason) rows.push_back(r);
+        ASSERT_EQ(rows.size(), 1u) << out;
+        EXPECT_EQ(rows[0].at("result"), "failed");
+        EXPECT_FALSE(rows[0].at("detail").empty());
     }
 }
 
@@ -204,6 +297,7 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         {{"random-test"}, "random-test", "internal"},
         {{"read", "--output", "back.bin"}, "read", ""},
         {{"verify", "fw.up"}, "verify", "internal"},
+        {{"watch", "fw.up", "--count", "1", "--sim-attach-after", "50"}, "download", "internal"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
@@ -216,9 +310,9 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         EXPECT_EQ(rows[0].at("path"), c.path) << c.operation;
     }
     const std::vector<Row> rows = History(dir);
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[4].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
-    EXPECT_EQ(rows[3].at("eraseUnit"), "4K");          // the erase
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[5].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
+    EXPECT_EQ(rows[4].at("eraseUnit"), "4K");          // the erase
 }
 
 // A process killed in the middle of a job leaves a started record; the next start of the tool
