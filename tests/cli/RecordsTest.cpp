@@ -195,6 +195,17 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     };
     for (const auto& [key, value] : expected) EXPECT_EQ(ok.at(key), value) << key;
     EXPECT_FALSE(ok.at("version").empty());
+    // The duration in milliseconds, as the two times say (within the day of this test).
+    auto ms = [](const std::string& t) {
+        return ((std::stoll(t.substr(11, 2)) * 60 + std::stoll(t.substr(14, 2))) * 60 +
+                std::stoll(t.substr(17, 2))) *
+                   1000 +
+               std::stoll(t.substr(20, 3));
+    };
+    const long long took = ms(ok.at("endedAt")) - ms(ok.at("startedAt"));
+    if (took >= 0) {
+        EXPECT_NEAR(std::stoll(ok.at("durationMs")), took, 1);
+    }
 
     for (const auto& f : failures) {
         const std::string fault = f.fault;
@@ -298,6 +309,7 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         {{"read", "--output", "back.bin"}, "read", ""},
         {{"verify", "fw.up"}, "verify", "internal"},
         {{"watch", "fw.up", "--count", "1", "--sim-attach-after", "50"}, "download", "internal"},
+        {{"download", "fw.up", "--simulate-pc", "1", "--device", "simpc0"}, "download", "pc-mode"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
@@ -310,9 +322,9 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         EXPECT_EQ(rows[0].at("path"), c.path) << c.operation;
     }
     const std::vector<Row> rows = History(dir);
-    ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[5].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
-    EXPECT_EQ(rows[4].at("eraseUnit"), "4K");          // the erase
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[6].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
+    EXPECT_EQ(rows[5].at("eraseUnit"), "4K");          // the erase
 }
 
 // A process killed in the middle of a job leaves a started record; the next start of the tool
@@ -321,15 +333,16 @@ TEST(CliRecords, AJobCutShortByACrashIsRecordedAsInterrupted) {
     CliFolder dir;
     WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(kDataSize, 5)));
     int fd = -1;
-    const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "1", "--records", "r.sqlite",
-                                 "--sim-profile", "realistic", "--sim-time-scale", "20"},
+    const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "1", "--records", "r.sqlite", "--station",
+                                 "line7", "--sim-profile", "realistic", "--sim-time-scale", "20"},
                                 &fd);
     std::string out;
     ASSERT_TRUE(ReadUntil(fd, "10%", out, std::chrono::seconds(30))) << out;
     ::kill(pid, SIGKILL);
     Finish(pid, fd, out);
 
-    const std::vector<Row> rows = History(dir);
+    // Looked at under the station's name, as the job was recorded.
+    const std::vector<Row> rows = History(dir, {"--station", "line7"});
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("result"), "interrupted");
     EXPECT_EQ(rows[0].at("reason"), "interrupted");
@@ -431,6 +444,43 @@ TEST(CliRecords, HistoryFiltersAndFormats) {
     EXPECT_NEAR(std::stod(bySlot["B2"]["failureRate"]), 1.0 / 3.0, 1e-3);
     EXPECT_EQ(std::stod(bySlot["A1"]["failureRate"]), 0.0);
     EXPECT_EQ(bySlot[""]["records"], "1");  // sim2 sits in no slot
+}
+
+// The station's name: --station, else the settings key station, else the host name. The settings
+// key recordsUrl names the central database when --records-url does not.
+TEST(CliRecords, TheStationIsNamedByOptionElseSettingsElseHost) {
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    const struct {
+        const char* settings;
+        std::vector<std::string> args;
+        std::string station;
+    } cases[] = {
+        {"", {}, host},
+        {"station=line5\nrecordsUrl=postgresql:///brevload?host=/nonexistent\n", {}, "line5"},
+        {"station=line5\n", {"--station", "line7"}, "line7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.station);
+        CliFolder dir;
+        std::ofstream(dir / "confile.inf") << "[setting]\n" << c.settings;
+        WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(1000, 13)));
+        std::vector<std::string> args = {"download",  "fw.up",    "--simulate", "1",
+                                         "--records", "r.sqlite", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult run = dir.Run(args);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::vector<Row> rows = History(dir);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].at("station"), c.station);
+        // Only the settings that name a database have one to sync with.
+        const RunResult sync = dir.Run({"records", "sync", "--records", "r.sqlite"});
+        const bool url = std::string(c.settings).find("recordsUrl") != std::string::npos;
+        EXPECT_EQ(sync.exitCode, url ? 1 : 2) << sync.out << sync.err;
+        if (url) {
+            EXPECT_THAT(sync.out, ::testing::HasSubstr("sent 0, waiting 1"));
+        }
+    }
 }
 
 // Two processes on one station write to the same file at the same time; every record arrives.
