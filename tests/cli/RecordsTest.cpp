@@ -303,7 +303,7 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         const char* operation;
         const char* path;
     } cases[] = {
-        {{"download", "fw.up", "--ex-flash"}, "download", "external"},
+        {{"download", "fw.up", "--ex-flash", "--reset-after"}, "download", "external"},
         {{"erase", "--all", "--erase-4k"}, "erase", "internal"},
         {{"random-test"}, "random-test", "internal"},
         {{"read", "--output", "back.bin"}, "read", ""},
@@ -324,7 +324,8 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
     const std::vector<Row> rows = History(dir);
     ASSERT_EQ(rows.size(), 7u);
     EXPECT_EQ(rows[6].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
-    EXPECT_EQ(rows[5].at("eraseUnit"), "4K");          // the erase
+    EXPECT_EQ(rows[6].at("resetAfter"), "1");
+    EXPECT_EQ(rows[5].at("eraseUnit"), "4K");  // the erase
 }
 
 // A process killed in the middle of a job leaves a started record; the next start of the tool
