@@ -2,6 +2,8 @@
 
 #include <libpq-fe.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 #include "app/records/CentralSchema.h"
@@ -149,59 +151,81 @@ bool InitCentralDatabase(const std::string& url, std::string& error) {
     return connection.exec(kCentralSchema, error);
 }
 
+struct RecordsPusher::Shared {
+    std::shared_ptr<Records> records;
+    std::string url;
+    std::chrono::milliseconds retry;
+    std::mutex mutex;
+    std::condition_variable wake, done;
+    bool woken = false, stopping = false, finished = false;
+    std::string lastError;
+};
+
 RecordsPusher::RecordsPusher(std::shared_ptr<Records> records, std::string url,
-                             std::chrono::milliseconds retry)
-    : records_(std::move(records)), url_(std::move(url)), retry_(retry) {
-    thread_ = std::thread([this] { run(); });
+                             std::chrono::milliseconds retry, std::chrono::milliseconds stopWait)
+    : shared_(std::make_shared<Shared>()), stopWait_(stopWait) {
+    shared_->records = std::move(records);
+    shared_->url = std::move(url);
+    shared_->retry = retry;
+    thread_ = std::thread([shared = shared_] { Run(shared); });
 }
 
 RecordsPusher::~RecordsPusher() { Stop(); }
 
 void RecordsPusher::Wake() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        woken_ = true;
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->woken = true;
     }
-    wake_.notify_one();
+    shared_->wake.notify_one();
 }
 
 void RecordsPusher::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ && !thread_.joinable()) return;
-        stopping_ = true;
+    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->stopping = true;
+    shared_->wake.notify_one();
+    if (!shared_->done.wait_for(lock, stopWait_, [this] { return shared_->finished; })) {
+        // The thread holds what it uses; the process may end under it.
+        thread_.detach();
+        return;
     }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    lock.unlock();
+    thread_.join();
 }
 
 std::string RecordsPusher::lastError() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastError_;
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->lastError;
 }
 
-void RecordsPusher::run() {
+void RecordsPusher::Run(const std::shared_ptr<Shared>& shared) {
+    Shared& s = *shared;
     // What waits from earlier runs goes first.
     bool due = true;
     for (;;) {
         bool stopping;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (!due) wake_.wait_for(lock, retry_, [this] { return woken_ || stopping_; });
-            woken_ = false;
-            stopping = stopping_;
+            std::unique_lock<std::mutex> lock(s.mutex);
+            if (!due) s.wake.wait_for(lock, s.retry, [&s] { return s.woken || s.stopping; });
+            s.woken = false;
+            stopping = s.stopping;
         }
         std::string ignored;
-        if (!stopping && records_->CountUnsent(ignored) == 0) {
+        if (!stopping && s.records->CountUnsent(ignored) == 0) {
             due = false;
             continue;
         }
-        const PushResult pushed = PushRecords(*records_, url_);
+        const PushResult pushed = PushRecords(*s.records, s.url);
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lastError_ = pushed.error;
+            std::lock_guard<std::mutex> lock(s.mutex);
+            s.lastError = pushed.error;
+            if (stopping) {
+                s.finished = true;
+                s.done.notify_all();
+                return;
+            }
         }
-        if (stopping) return;
         due = false;
     }
 }

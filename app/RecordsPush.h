@@ -4,10 +4,8 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -31,8 +29,12 @@ bool InitCentralDatabase(const std::string& url, std::string& error);
 // `retry`. Never blocks the caller of Wake.
 class RecordsPusher {
 public:
+    // `stopWait`: how long Stop waits for a push under way and the last one. A push that takes
+    // longer (a server that does not answer) goes on alone; what it cannot send waits for the next
+    // run or a sync.
     RecordsPusher(std::shared_ptr<Records> records, std::string url,
-                  std::chrono::milliseconds retry = std::chrono::seconds(30));
+                  std::chrono::milliseconds retry = std::chrono::seconds(30),
+                  std::chrono::milliseconds stopWait = std::chrono::seconds(5));
     ~RecordsPusher();
     RecordsPusher(const RecordsPusher&) = delete;
     RecordsPusher& operator=(const RecordsPusher&) = delete;
@@ -44,16 +46,12 @@ public:
     std::string lastError() const;
 
 private:
-    void run();
+    // What the pushing thread uses: it may outlive the pusher (see stopWait).
+    struct Shared;
+    static void Run(const std::shared_ptr<Shared>& shared);
 
-    std::shared_ptr<Records> records_;
-    std::string url_;
-    std::chrono::milliseconds retry_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool woken_ = false;
-    bool stopping_ = false;
-    std::string lastError_;
+    std::shared_ptr<Shared> shared_;
+    std::chrono::milliseconds stopWait_;
     std::thread thread_;
 };
 

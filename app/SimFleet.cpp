@@ -82,9 +82,34 @@ bool ParseSimFault(const std::string& faultText, std::string& device, sim::Fault
         if (kind == "flip") faults.flipBitInWriteNth = n;
         if (kind == "drop") faults.dropAfterCommands = n;
         if (kind == "timeout") faults.timeoutNth = n;
+    } else if (kind == "refuse") {
+        using Refusal = sim::FaultConfig::Refusal;
+        if (args != 2) return wrongArgs("refuse:SUB:permission|interrupted|busy|scsi-busy");
+        if (!number(2, 0, 0xFF, v)) return false;
+        const std::string& how = parts[3];
+        const Refusal refusal = how == "permission"    ? Refusal::Permission
+                                : how == "interrupted" ? Refusal::Interrupted
+                                : how == "busy"        ? Refusal::SystemBusy
+                                : how == "scsi-busy"   ? Refusal::DeviceBusy
+                                                       : Refusal::None;
+        if (refusal == Refusal::None) return wrongArgs("refuse:SUB:permission|interrupted|busy|scsi-busy");
+        faults.refusal = refusal;
+        faults.refuseSubCommand = static_cast<uint8_t>(v);
+    } else if (kind == "open") {
+        if (args != 2) return wrongArgs("open:permission|busy|missing|failed:N");
+        const std::string& how = parts[2];
+        const OpenError why = how == "permission" ? OpenError::PermissionDenied
+                              : how == "busy"     ? OpenError::Busy
+                              : how == "missing"  ? OpenError::NotFound
+                              : how == "failed"   ? OpenError::Other
+                                                  : OpenError::None;
+        if (why == OpenError::None) return wrongArgs("open:permission|busy|missing|failed:N");
+        if (!number(3, 1, kMaxCount, v)) return false;
+        faults.openError = why;
+        faults.refuseOpenFrom = static_cast<int>(v);
     } else {
         error = "--sim-fault " + faultText + ": unknown kind '" + kind +
-                "' (fail, crc-swap, flip, drop, timeout, short)";
+                "' (fail, crc-swap, flip, drop, timeout, short, refuse, open)";
         return false;
     }
     return true;

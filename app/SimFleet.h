@@ -18,7 +18,7 @@ namespace brev {
 
 // "sim1:fail:0x82:3" -> device "sim1", the fault merged into `faults`. False with a reason
 // for an unknown kind or a bad number. Kinds: fail:SUB[:N], crc-swap, flip:N, drop:N, timeout:N,
-// short:SUB:BYTES.
+// short:SUB:BYTES, refuse:SUB:HOW, open:HOW:N.
 bool ParseSimFault(const std::string& faultText, std::string& device, sim::FaultConfig& faults,
                    std::string& error);
 

@@ -178,7 +178,7 @@ bool Station::openRecords(const StationOptions& options, std::string& error) {
     records_->SetSettings(&settings_);
     const std::string url = !options.recordsUrl.empty() ? options.recordsUrl : RecordsUrlFor(settings);
     if (!url.empty()) {
-        pusher_ = std::make_unique<RecordsPusher>(records_, url);
+        pusher_ = std::make_unique<RecordsPusher>(records_, url, options.recordsRetry);
         records_->SetOnCommitted([pusher = pusher_.get()] { pusher->Wake(); });
     }
     return true;

@@ -60,6 +60,8 @@ struct StationOptions {
     std::string stationName;
     // Every record is also pushed to this PostgreSQL database; default: the settings key recordsUrl.
     std::string recordsUrl;
+    // While records wait for the central database, how often they are offered again.
+    std::chrono::milliseconds recordsRetry = std::chrono::seconds(30);
 };
 
 // Where the records are kept by default: records.sqlite beside `settingsFile` when it is given and

@@ -125,7 +125,9 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
            "Inject a fault (repeatable): DEVICE:fail:SUB[:N] (Nth command with sub-command SUB fails), "
            "DEVICE:crc-swap, DEVICE:flip:N (bit flip in the Nth write), DEVICE:drop:N (off the bus after "
            "N commands), DEVICE:timeout:N (Nth command times out), DEVICE:short:SUB:BYTES (data-in of "
-           "sub-command SUB moves only BYTES bytes)")
+           "sub-command SUB moves only BYTES bytes), DEVICE:refuse:SUB:HOW (the first command with "
+           "sub-command SUB is refused: permission, interrupted, busy or scsi-busy), DEVICE:open:HOW:N "
+           "(opening the device fails from the Nth time on: permission, busy, missing or failed)")
         ->type_name("DEVICE:KIND[:ARG...]")
         ->group(kSim);
     app.add_option("--sim-max-transfer", o.simMaxTransfer,

@@ -12,6 +12,8 @@
 //   --sim-dir DIR         simulated flash kept in DIR between runs (NAME.flash)
 //   --slots FILE          the fixture's slot labels ([slots] PORTPATH=LABEL); default: slots.ini
 //                         beside the settings file
+//   --records FILE, --no-records, --station NAME, --records-url URL
+//                         the records of every job, as brevload-cli takes them
 //   --help, --version     print and exit, without a window
 // A simulated run keeps everything (settings, device programs, a sample image) in the station's
 // private folder, removed at exit, so it never touches the operator's settings.
@@ -85,6 +87,13 @@ constexpr const char* kUsage =
     "  --sim-fault DEVICE:KIND[:ARG...]  a fault injected into a simulated device (as brevload-cli)\n"
     "  --lang zh|en           the language of the window's texts\n"
     "  --slots FILE           slot labels of the fixture's ports (default: slots.ini beside the settings)\n"
+    "  --records FILE         keep the records of every job in FILE (SQLite); default: records.sqlite\n"
+    "                         beside the settings (simulated devices only into a file named here)\n"
+    "  --no-records           keep no record of this run's jobs\n"
+    "  --station NAME         the station's name in its records (default: the settings key station,\n"
+    "                         else the host name)\n"
+    "  --records-url URL      also push every record to this PostgreSQL database (postgresql://...;\n"
+    "                         default: the settings key recordsUrl)\n"
     "  --help                 print this text and exit\n"
     "  --version              print the version and exit\n";
 
@@ -194,6 +203,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brevload: %s\n", error.c_str());
         return 1;
     }
+    const CommandLine commandLine = ParseCommandLine(arguments);
+    if (!commandLine.error.empty()) {
+        std::fprintf(stderr, "brevload: %s\n", commandLine.error.c_str());
+        return 1;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("brevload");
@@ -212,6 +226,7 @@ int main(int argc, char** argv) {
         stationOptions.simulation = fleet;
     }
     stationOptions.slotsFile = PathFromUtf8(host.slotsFile);
+    ApplyRecordOptions(commandLine, stationOptions);
     const std::unique_ptr<Station> station = Station::Open(std::move(stationOptions), error);
     if (!station) {
         std::fprintf(stderr, "brevload: %s\n", error.c_str());

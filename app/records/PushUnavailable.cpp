@@ -19,19 +19,15 @@ bool InitCentralDatabase(const std::string&, std::string& error) {
     return false;
 }
 
-RecordsPusher::RecordsPusher(std::shared_ptr<Records> records, std::string url,
-                             std::chrono::milliseconds retry)
-    : records_(std::move(records)), url_(std::move(url)), retry_(retry), lastError_(kNoClient) {}
+struct RecordsPusher::Shared {};
+
+RecordsPusher::RecordsPusher(std::shared_ptr<Records>, std::string, std::chrono::milliseconds,
+                             std::chrono::milliseconds stopWait)
+    : stopWait_(stopWait) {}
 
 RecordsPusher::~RecordsPusher() = default;
 void RecordsPusher::Wake() {}
 void RecordsPusher::Stop() {}
-
-std::string RecordsPusher::lastError() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastError_;
-}
-
-void RecordsPusher::run() {}
+std::string RecordsPusher::lastError() const { return kNoClient; }
 
 }  // namespace brev

@@ -104,13 +104,17 @@ public:
     }
 
     ExitCode Execute(CommandContext& ctx) override {
-        const std::filesystem::path file =
-            !ctx.options.recordsFile.empty()
-                ? PathFromUtf8(ctx.options.recordsFile)
-                : RecordsFileFor(CurrentProgramFolders(), PathFromUtf8(ctx.options.configFile));
+        const std::filesystem::path settings = ctx.options.configFile.empty()
+                                                   ? CurrentProgramFolders().settingsFile
+                                                   : PathFromUtf8(ctx.options.configFile);
+        const std::filesystem::path file = !ctx.options.recordsFile.empty()
+                                               ? PathFromUtf8(ctx.options.recordsFile)
+                                               : RecordsFileFor(CurrentProgramFolders(), settings);
+        // Named as the station's jobs are, so that rows its dead processes left are seen as its own.
+        const std::string station =
+            !ctx.options.station.empty() ? ctx.options.station : StationNameFor(settings);
         std::string error;
-        const auto records = Records::Open(file, StationNameFor(CurrentProgramFolders().settingsFile),
-                                           BREVLOAD_VERSION, error);
+        const auto records = Records::Open(file, station, BREVLOAD_VERSION, error);
         if (!records) {
             ctx.output.Error(error);
             return ExitCode::Usage;

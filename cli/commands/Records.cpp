@@ -52,7 +52,10 @@ public:
                 "records sync: no central database (--records-url or the settings key recordsUrl)");
             return ExitCode::Usage;
         }
-        const auto records = Records::Open(file, StationNameFor(settings), BREVLOAD_VERSION, error);
+        // Named as the station's jobs are, so that rows its dead processes left are seen as its own.
+        const std::string station =
+            !ctx.options.station.empty() ? ctx.options.station : StationNameFor(settings);
+        const auto records = Records::Open(file, station, BREVLOAD_VERSION, error);
         if (!records) {
             ctx.output.Error(error);
             return ExitCode::Usage;

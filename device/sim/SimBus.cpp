@@ -311,6 +311,10 @@ std::unique_ptr<IPassThroughHandle> SimBackend::OpenVolume(const std::string& na
         if (err) *err = OpenError::NotFound;
         return nullptr;
     }
+    if (const OpenError refused = device->Open(); refused != OpenError::None) {
+        if (err) *err = refused;
+        return nullptr;
+    }
     if (err) *err = OpenError::None;
     return std::make_unique<SimHandle>(bus_, name, std::move(device), generation);
 }

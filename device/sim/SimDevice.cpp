@@ -82,6 +82,21 @@ TransferResult SequenceError() { return Check(0x05, 0x2C); }
 TransferResult NeedsInit() { return Check(0x02, 0x04, 0x02); }
 TransferResult InjectedFailure() { return Check(0x04, 0x44); }
 
+TransferResult Refused(FaultConfig::Refusal how) {
+    TransferResult r;
+    if (how == FaultConfig::Refusal::DeviceBusy) {
+        r.status = TransferStatus::CheckCondition;
+        r.scsiStatus = 0x08;  // BUSY: no sense data comes with it
+        return r;
+    }
+    r.status = TransferStatus::OsError;
+    const std::errc code = how == FaultConfig::Refusal::Permission    ? std::errc::permission_denied
+                           : how == FaultConfig::Refusal::Interrupted ? std::errc::interrupted
+                                                                      : std::errc::device_or_resource_busy;
+    r.osError = static_cast<int>(code);
+    return r;
+}
+
 void EraseUnit(SparseFlash& flash, uint32_t addr, uint32_t unit) {
     const uint32_t base = addr & ~(unit - 1);
     flash.Erase(base, uint32_t(std::min<uint64_t>(uint64_t(base) + unit, flash.size()) - base));
@@ -177,7 +192,7 @@ struct SimDevice::State {
     std::function<void(std::chrono::microseconds)> rebootListener;
 
     FaultConfig faults;
-    int faultCommands = 0, faultSubCommands = 0, faultWrites = 0;
+    int faultCommands = 0, faultSubCommands = 0, faultWrites = 0, faultRefusals = 0, faultOpens = 0;
     TimingProfile timing;
 
     bool recording = false;
@@ -547,6 +562,9 @@ TransferResult SimDevice::HandleCommand(const uint8_t* cdb, DataDirection dir, u
         bool executed = false;
         if (f.timeoutNth > 0 && s.faultCommands == f.timeoutNth) {
             result = Status(TransferStatus::Timeout);
+        } else if (f.refusal != FaultConfig::Refusal::None && cdb != nullptr && sub == f.refuseSubCommand &&
+                   s.faultRefusals++ == 0) {
+            result = Refused(f.refusal);
         } else if (cdb == nullptr) {
             result = InvalidField();
         } else {
@@ -614,7 +632,15 @@ void SimDevice::SetFaults(const FaultConfig& faults) {
     std::lock_guard lock(mutex_);
     auto& s = *state_;
     s.faults = faults;
-    s.faultCommands = s.faultSubCommands = s.faultWrites = 0;
+    s.faultCommands = s.faultSubCommands = s.faultWrites = s.faultRefusals = s.faultOpens = 0;
+}
+
+OpenError SimDevice::Open() {
+    std::lock_guard lock(mutex_);
+    auto& s = *state_;
+    const int open = ++s.faultOpens;
+    return s.faults.refuseOpenFrom > 0 && open >= s.faults.refuseOpenFrom ? s.faults.openError
+                                                                          : OpenError::None;
 }
 
 void SimDevice::SetTiming(const TimingProfile& timing) {
@@ -638,7 +664,7 @@ void SimDevice::PowerCycle() {
     s.Reset();
     s.pc = PcUpdate::Idle;
     s.offBus = false;
-    s.faultCommands = s.faultSubCommands = s.faultWrites = 0;
+    s.faultCommands = s.faultSubCommands = s.faultWrites = s.faultRefusals = s.faultOpens = 0;
 }
 
 void SimDevice::SetOffBusListener(std::function<void()> listener) {

@@ -44,6 +44,15 @@ struct FaultConfig {
     bool shortIn = false;
     uint8_t shortSubCommand = 0;
     uint32_t shortBytes = 0;
+    // The first command with this sub-command is refused on its way, without being executed: by
+    // the system (permission denied, interrupted by a signal, busy; POSIX codes) or by the device's
+    // BUSY status.
+    enum class Refusal { None, Permission, Interrupted, SystemBusy, DeviceBusy };
+    Refusal refusal = Refusal::None;
+    uint8_t refuseSubCommand = 0;
+    // Opening the volume fails with `openError` from the Nth open on (1-based; 0 = off).
+    int refuseOpenFrom = 0;
+    OpenError openError = OpenError::Other;
 };
 
 enum class Personality { DownloadMode, PcMode };
@@ -124,6 +133,8 @@ public:
     void RebootDone();
     // Vendor and product as the device reports them now (PC-mode firmware after a reset into it).
     VolumeIdentity identity() const;
+    // Counts an open of the device's volume: what refuses it (None: it opens).
+    OpenError Open();
     Personality personality() const;
 
     // Inspection, for tests and dumps. Reads are clipped to the memory's size.

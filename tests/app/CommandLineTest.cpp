@@ -65,6 +65,60 @@ TEST(CommandLineTest, ParsesLikeTheWindowDoes) {
     }
 }
 
+// The records' options take the next argument whole: it is never a switch or a file argument.
+TEST(CommandLineTest, RecordsOptionsTakeTheirValues) {
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string records, station, url;
+        bool noRecords;
+        std::string error;
+    } cases[] = {
+        {"none", {"brevload"}, "", "", "", false, ""},
+        {"separate values",
+         {"brevload", "--records", "/r/a.sqlite", "--station", "line 7", "--records-url",
+          "postgresql://h/db"},
+         "/r/a.sqlite",
+         "line 7",
+         "postgresql://h/db",
+         false,
+         ""},
+        {"joined values",
+         {"brevload", "--records=b.sqlite", "--station=", "--no-records"},
+         "b.sqlite",
+         "",
+         "",
+         true,
+         ""},
+        {"values that look like switches",
+         {"brevload", "--station", "-a", "--records", "-fx.up"},
+         "-fx.up",
+         "-a",
+         "",
+         false,
+         ""},
+        {"a value missing",
+         {"brevload", "--records-url"},
+         "",
+         "",
+         "",
+         false,
+         "--records-url: a value is needed"},
+        {"other long options pass", {"brevload", "--recordsx", "--no-records=1"}, "", "", "", false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CommandLine cl = ParseCommandLine(c.args);
+        EXPECT_EQ(cl.recordsFile, c.records);
+        EXPECT_EQ(cl.stationName, c.station);
+        EXPECT_EQ(cl.recordsUrl, c.url);
+        EXPECT_EQ(cl.noRecords, c.noRecords);
+        EXPECT_EQ(cl.error, c.error);
+        EXPECT_FALSE(cl.consoleMode);
+        EXPECT_FALSE(cl.hasFilePath);
+    }
+}
+
 TEST(CommandLineTest, ProcessArgumentsKeepsArgvInOrder) {
     char a0[] = "brevload", a1[] = "-a", a2[] = "-ffw.up";
     char* argv[] = {a0, a1, a2, nullptr};

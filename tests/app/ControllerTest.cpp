@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -15,6 +16,11 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/Pattern.h"
 #include "tests/support/TempDir.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace brev::test {
 namespace {
@@ -67,7 +73,7 @@ protected:
 
     CAppController& Start(std::vector<std::string> arguments = {"brevload"}) {
         controller.reset();
-        station = OpenStation();
+        station = OpenStation(arguments);
         AppServices s;
         s.station = station.get();
         s.createWindow = [this](CAppController& c) {
@@ -85,8 +91,10 @@ protected:
         return *controller;
     }
 
-    std::unique_ptr<Station> OpenStation() {
+    // As the window's main opens it.
+    std::unique_ptr<Station> OpenStation(const std::vector<std::string>& arguments = {"brevload"}) {
         StationOptions o;
+        ApplyRecordOptions(ParseCommandLine(arguments), o);
         o.backend = backend;
         o.events = bus.get();
         o.folders = folders;
@@ -441,6 +449,90 @@ TEST_F(ControllerTest, WindowJobsAreRecorded) {
     EXPECT_EQ(rows[0].reason, "verify-mismatch");
     EXPECT_EQ(rows[0].eraseUnit, "4K");
 }
+
+// The window takes the tool's records options: another file, another station name, none at all,
+// a central database.
+TEST_F(ControllerTest, RecordsOptionsOfTheCommandLineReachTheStation) {
+    if (!RecordsAvailable()) GTEST_SKIP() << "this build keeps no records";
+    AttachBeforeStart("sim0", Download());
+    const auto named = tmp.path() / "named.sqlite";
+    Start({"brevload", "--records", named.string(), "--station", "line 3"});
+    ASSERT_TRUE(station->records());
+    EXPECT_EQ(station->records()->file(), named);
+    EXPECT_EQ(station->pusher(), nullptr);
+    const std::string image = WriteImage("fw.up", Pattern(3000, 1)).string();
+    controller->settings().setDownloadFilePath(image);
+    window->events().StartDownload.Raise("sim0", 0, 0, 0, 0);
+    controller->WaitForJobs();
+    std::string error;
+    const auto rows = station->records()->Query({}, error);
+    ASSERT_EQ(rows.size(), 1u) << error;
+    EXPECT_EQ(rows[0].station, "line 3");
+    EXPECT_EQ(rows[0].result, "ok");
+
+    Start({"brevload", "--no-records", "--records", named.string()});
+    EXPECT_FALSE(station->records());
+    controller->settings().setDownloadFilePath(image);
+    window->events().StartDownload.Raise("sim0", 0, 0, 0, 0);
+    controller->WaitForJobs();
+    EXPECT_THAT(window->calls("Finished"), ElementsAre("Finished sim0 1"));
+    EXPECT_FALSE(std::filesystem::exists(tmp.path() / "records.sqlite"));
+
+    Start({"brevload", "--records-url=postgresql:///none?host=/nonexistent"});
+    ASSERT_TRUE(station->records());
+    EXPECT_EQ(station->records()->file(), tmp.path() / "records.sqlite");
+    EXPECT_NE(station->pusher(), nullptr);
+}
+
+#ifndef _WIN32
+// A window killed in the middle of a download leaves the job's record started; the next start
+// of the station records it as interrupted.
+TEST_F(ControllerTest, AWindowKilledMidDownloadIsRecordedAsInterrupted) {
+    if (!RecordsAvailable()) GTEST_SKIP() << "this build keeps no records";
+    const auto image = WriteImage("fw.up", Pattern(300000, 5));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The window's process: a slow device, a download, word once its record is started.
+        ::close(ready[0]);
+        sim::SimDeviceConfig slow = Download();
+        slow.timing = sim::TimingProfile::Realistic(50);
+        AttachBeforeStart("sim0", slow);
+        Start();
+        controller->settings().setDownloadFilePath(image.string());
+        window->events().StartDownload.Raise("sim0", 0, 0, 0, 0);
+        for (int i = 0; i < 3000; ++i) {
+            std::string error;
+            const auto rows = station->records()->Query({}, error);
+            if (rows.size() == 1 && rows[0].result == "started") {
+                (void)!::write(ready[1], "s", 1);
+                for (;;) ::pause();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::_exit(1);
+    }
+    ::close(ready[1]);
+    char word = 0;
+    const ssize_t got = ::read(ready[0], &word, 1);
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_EQ(got, 1) << "the download's record was never started";
+
+    Start();
+    std::string error;
+    const auto rows = station->records()->Query({}, error);
+    ASSERT_EQ(rows.size(), 1u) << error;
+    EXPECT_EQ(rows[0].device, "sim0");
+    EXPECT_EQ(rows[0].operation, "download");
+    EXPECT_EQ(rows[0].result, "interrupted");
+    EXPECT_EQ(rows[0].reason, "interrupted");
+    EXPECT_EQ(rows[0].imagePath, std::filesystem::canonical(image).string());
+}
+#endif
 
 // The test area's events reach one diagnostic connection, opened on the first listed device.
 TEST_F(ControllerTest, DiagnosticEventsUseOneConnection) {

@@ -24,6 +24,7 @@ TEST(ProgramFolderTest, ChoosesWhereSettingsAndDeviceProgramsLive) {
         ProgramFolderInputs in;
         fs::path settingsFile;
         fs::path deviceProgramsDir;
+        fs::path recordsFile;
     };
     auto inputs = [&](fs::path exeDir, bool windows = false) {
         ProgramFolderInputs in;
@@ -33,19 +34,26 @@ TEST(ProgramFolderTest, ChoosesWhereSettingsAndDeviceProgramsLive) {
         in.installDataDir = data;
         return in;
     };
+    const fs::path userData = "/home/op/.local/share/brevload/records.sqlite";
     Case cases[] = {
-        {"portable tree", inputs(portable), portable / "confile.inf", portable / "brevload_files"},
-        {"installed: ~/.config", inputs(installed), "/home/op/.config/brevload/confile.inf", data},
-        {"installed: XDG_CONFIG_HOME", inputs(installed), tmp / "xdg" / "brevload" / "confile.inf", data},
-        {"relative XDG_CONFIG_HOME is ignored", inputs(installed), "/home/op/.config/brevload/confile.inf",
-         data},
-        {"BREVLOAD_HOME wins", inputs(portable), "/srv/bl/confile.inf", "/srv/bl/brevload_files"},
+        {"portable tree", inputs(portable), portable / "confile.inf", portable / "brevload_files",
+         portable / "records.sqlite"},
+        {"installed: ~/.config", inputs(installed), "/home/op/.config/brevload/confile.inf", data, userData},
+        {"installed: XDG_CONFIG_HOME, XDG_DATA_HOME", inputs(installed),
+         tmp / "xdg" / "brevload" / "confile.inf", data, tmp / "xdgdata" / "brevload" / "records.sqlite"},
+        {"relative XDG_CONFIG_HOME and XDG_DATA_HOME are ignored", inputs(installed),
+         "/home/op/.config/brevload/confile.inf", data, userData},
+        {"BREVLOAD_HOME wins", inputs(portable), "/srv/bl/confile.inf", "/srv/bl/brevload_files",
+         "/srv/bl/records.sqlite"},
         {"windows: always beside the executable", inputs(installed, true), installed / "confile.inf",
-         installed / "brevload_files"},
+         installed / "brevload_files", installed / "records.sqlite"},
     };
     cases[2].in.xdgConfigHome = (tmp / "xdg").string();  // absolute on Windows too
+    cases[2].in.xdgDataHome = (tmp / "xdgdata").string();
     cases[3].in.xdgConfigHome = "rel/dir";
+    cases[3].in.xdgDataHome = "rel/data";
     cases[4].in.brevloadHome = "/srv/bl";
+    cases[4].in.xdgDataHome = "/xdgdata";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramFolders f = ResolveProgramFolders(c.in);
@@ -53,6 +61,7 @@ TEST(ProgramFolderTest, ChoosesWhereSettingsAndDeviceProgramsLive) {
         EXPECT_EQ(f.programFolder, c.settingsFile.parent_path());
         EXPECT_EQ(f.deviceProgramsDir, c.deviceProgramsDir);
         EXPECT_EQ(f.modeFile, c.deviceProgramsDir / "sys.inf");
+        EXPECT_EQ(f.recordsFile, c.recordsFile);
     }
 }
 

@@ -1,17 +1,27 @@
 // Records pushed to a real PostgreSQL server started for the test: pushed as they are kept,
 // waiting while the server is down, synced exactly once when it is back.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <set>
+#include <thread>
 
 #include "CliRun.h"
 #include "PgServer.h"
+#include "app/RecordsPush.h"
+#include "app/Station.h"
 #include "image/ImageChecker.h"
+#include "ops/Jobs.h"
 
 namespace brev::clitest {
 namespace {
@@ -108,6 +118,106 @@ TEST(CentralRecords, PushedWaitingWhileDownAndSyncedOnce) {
     EXPECT_THAT(r.out, HasSubstr("sent 5, waiting 0"));
     EXPECT_EQ(CentralUuids(url).size(), 5u);
     EXPECT_EQ(CentralUuids(url), LocalUuids(dir));
+}
+
+class QuietNotifier : public IJobNotifier {
+public:
+    void PostProgressPos(const std::string&, int) override {}
+    void PostProgressImage(const std::string&, int) override {}
+    void PostEnableControls(const std::string&, int) override {}
+    void AddTipsText(const std::string&, const std::string&) override {}
+    void ShowFileParseError(int) override {}
+    void ShowMessageBox(const std::string&, const std::string&) override {}
+};
+
+// Records kept while the server is down go out by the station's background retry once it is
+// back: no further job, no sync, one row each.
+TEST(CentralRecords, TheRetryAloneSendsTheWaitingRecords) {
+    PgServer server;
+    START_SERVER(server);
+    const std::string url = server.url();
+    CliFolder dir;
+    ASSERT_EQ(dir.Run({"records", "init-db", url}).exitCode, 0);
+    ASSERT_TRUE(server.Stop()) << server.error();
+
+    StationOptions options;
+    SimFleetOptions fleet;
+    fleet.downloadDevices = 2;
+    options.simulation = fleet;
+    options.recordsFile = dir / "r.sqlite";
+    options.recordsUrl = url;
+    options.recordsRetry = std::chrono::milliseconds(100);
+    std::string error;
+    const std::unique_ptr<Station> station = Station::Open(std::move(options), error);
+    ASSERT_TRUE(station) << error;
+    QuietNotifier notifier;
+    const JobEnvironment env = station->Environment(&notifier);
+    const std::vector<PresentDevice> devices = station->Scan();
+    ASSERT_EQ(devices.size(), 2u);
+    for (const PresentDevice& device : devices) ASSERT_TRUE(StartRandomTest(env, device, 0));
+    station->registry().WaitAll();
+    Records& records = *station->records();
+    EXPECT_EQ(records.CountUnsent(error), 2) << error;
+
+    ASSERT_TRUE(server.Start()) << server.error();
+    // Far longer than the retry, far shorter than the default one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (records.CountUnsent(error) != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(records.CountUnsent(error), 0) << station->pusher()->lastError();
+    // A few more rounds of the retry change nothing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::set<std::string> local;
+    for (const RecordRow& row : records.Query({}, error)) local.insert(row.uuid);
+    EXPECT_EQ(local.size(), 2u);
+    EXPECT_EQ(CentralUuids(url), local);
+    EXPECT_TRUE(station->Finish(error)) << error;
+    EXPECT_EQ(CentralUuids(url), local);
+}
+
+// A server that takes the connection and never answers: stopping the push does not wait for it
+// to give up, and the record waits.
+TEST(CentralRecords, AServerThatNeverAnswersDoesNotHoldTheStop) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "postgresql://brev@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x";
+
+    CliFolder dir;
+    std::string error;
+    const auto records = Records::Open(dir / "r.sqlite", "st", "1", error);
+    ASSERT_TRUE(records) << error;
+    JobRecordStart start;
+    start.operation = "erase";
+    start.deviceName = "sim0";
+    records->Finished(records->Started(start), JobOutcome{});
+
+    int connection = -1;
+    {
+        RecordsPusher pusher(records, url, std::chrono::hours(1), std::chrono::milliseconds(50));
+        // The push of what waits has connected; the server says nothing.
+        pollfd ready{listener, POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 30000), 1);
+        connection = ::accept(listener, nullptr, nullptr);
+        ASSERT_GE(connection, 0);
+        pusher.Stop();
+    }
+    // Stopped while the push still waits for its answer: the connection is still open.
+    char buffer[512];
+    ssize_t got;
+    while ((got = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+    }
+    EXPECT_EQ(got, -1) << "the push had given up before the stop returned";
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << errno;
+    EXPECT_EQ(records->CountUnsent(error), 1);
+    ::close(connection);
+    ::close(listener);
 }
 
 // The central row carries what the station recorded.

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -123,7 +124,9 @@ Row RowOf(const std::vector<Row>& rows, const std::string& device) {
 
 constexpr size_t kDataSize = 150000;
 
-// One run over seven devices: one succeeds, each of the others fails its own way.
+// One run over fourteen devices: one succeeds, each of the others fails its own way. The last
+// ones are refused as only the system could refuse them (a permission taken away, a signal in the
+// middle of a transfer, a device that answers BUSY, a volume that no longer opens).
 TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     CliFolder dir;
     const auto data = SomeData(kDataSize, 3);
@@ -132,12 +135,23 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     const struct {
         const char* fault;
         const char* reason;
+        const char* result = "failed";
     } failures[] = {
-        {"sim1:fail:0x81:1", "init-failed"},     {"sim2:fail:0", "flash-id-failed"},
-        {"sim3:crc-swap", "verify-mismatch"},    {"sim4:timeout:5", "timeout"},
-        {"sim5:short:0x82:1", "short-transfer"}, {"sim6:drop:2", "device-removed"},
+        {"sim1:fail:0x81:1", "init-failed"},
+        {"sim2:fail:0", "flash-id-failed"},
+        {"sim3:crc-swap", "verify-mismatch"},
+        {"sim4:timeout:5", "timeout"},
+        {"sim5:short:0x82:1", "short-transfer"},
+        {"sim6:drop:2", "device-removed"},
+        {"sim7:fail:0x05", "erase-failed"},
+        {"sim8:fail:0x02", "write-failed"},
+        {"sim9:fail:0x82", "read-failed"},
+        {"sim10:open:failed:2", "open-failed"},  // the scan opened it, the job cannot
+        {"sim11:refuse:0x81:permission", "permission"},
+        {"sim12:refuse:0x02:scsi-busy", "busy"},
+        {"sim13:refuse:0x02:interrupted", "interrupted", "interrupted"},
     };
-    std::vector<std::string> args = {"download",  "fw.up",     "--simulate", "7",       "--records",
+    std::vector<std::string> args = {"download",  "fw.up",     "--simulate", "14",      "--records",
                                      "r.sqlite",  "--station", "line7",      "--slots", "slots.ini",
                                      "--clk-div", "3",         "-q"};
     for (const auto& f : failures) args.insert(args.end(), {"--sim-fault", f.fault});
@@ -145,10 +159,10 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
 
     const std::vector<Row> rows = History(dir);
-    ASSERT_EQ(rows.size(), 7u);
+    ASSERT_EQ(rows.size(), 14u);
     std::set<std::string> uuids;
     for (const Row& r : rows) uuids.insert(r.at("uuid"));
-    EXPECT_EQ(uuids.size(), 7u);
+    EXPECT_EQ(uuids.size(), 14u);
 
     const Row ok = RowOf(rows, "sim0");
     EXPECT_TRUE(std::regex_match(
@@ -181,13 +195,103 @@ TEST(CliRecords, EveryOutcomeIsRecordedWithItsReason) {
     };
     for (const auto& [key, value] : expected) EXPECT_EQ(ok.at(key), value) << key;
     EXPECT_FALSE(ok.at("version").empty());
+    // The duration in milliseconds, as the two times say (within the day of this test).
+    auto ms = [](const std::string& t) {
+        return ((std::stoll(t.substr(11, 2)) * 60 + std::stoll(t.substr(14, 2))) * 60 +
+                std::stoll(t.substr(17, 2))) *
+                   1000 +
+               std::stoll(t.substr(20, 3));
+    };
+    const long long took = ms(ok.at("endedAt")) - ms(ok.at("startedAt"));
+    if (took >= 0) {
+        EXPECT_NEAR(std::stoll(ok.at("durationMs")), took, 1);
+    }
 
     for (const auto& f : failures) {
-        const std::string device = std::string(f.fault).substr(0, 4);
+        const std::string fault = f.fault;
+        const std::string device = fault.substr(0, fault.find(':'));
         const Row r = RowOf(rows, device);
-        EXPECT_EQ(r.at("result"), "failed") << device;
+        EXPECT_EQ(r.at("result"), f.result) << device;
         EXPECT_EQ(r.at("reason"), f.reason) << device;
         EXPECT_FALSE(r.at("detail").empty()) << device;
+    }
+}
+
+// Faults from around the device, during a job: the operator's pins, another process holding the
+// device, the file or the output's folder changed under a running job.
+TEST(CliRecords, FaultsAroundTheDeviceAreRecordedWithTheirReason) {
+    const std::vector<std::string> slow = {"--sim-profile", "realistic", "--sim-time-scale"};
+    const struct {
+        const char* reason;
+        std::vector<std::string> args;
+        const char* scale;  // of the simulated timings; null: as fast as it goes
+        const char* when;   // the output that says the job is under way; null: nothing to do
+        std::function<void(const CliFolder&)> act;
+        bool killAfter = false;  // the job that was disturbed is not the one recorded
+    } cases[] = {
+        {"no-external-flash",
+         {"download", "raw.bin", "--ex-flash", "--pins", "PA0,PA1,PA2,PA3"},
+         nullptr,
+         nullptr,
+         {}},
+        {"file-changed",
+         {"download", "fw.up"},
+         "5",
+         "10%",
+         [](const CliFolder& dir) { std::filesystem::resize_file(dir / "fw.up", 1000); }},
+        // A raw file's length is taken before its first sector is written.
+        {"file-unreadable",
+         {"download", "raw.bin", "--ex-flash"},
+         "10",
+         "10%",
+         [](const CliFolder& dir) { std::filesystem::resize_file(dir / "raw.bin", 1000); }},
+        {"output-unwritable",
+         {"read", "--output", "out/back.bin"},
+         "40",
+         "%",
+         [](const CliFolder& dir) { std::filesystem::remove_all(dir / "out"); }},
+        {"busy",
+         {"download", "fw.up", "--sim-dir", "flash"},
+         "5",
+         "10%",
+         [](const CliFolder& dir) {
+             const RunResult second = dir.Run({"download", "fw.up", "--simulate", "1", "--sim-dir", "flash",
+                                               "--records", "r.sqlite", "-q"});
+             EXPECT_EQ(second.exitCode, 1) << second.out << second.err;
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        CliFolder dir;
+        WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(kDataSize, 11)));
+        WriteBytes(dir / "raw.bin", SomeData(40000, 12));
+        std::filesystem::create_directory(dir / "out");
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--simulate", "1", "--records", "r.sqlite"});
+        if (c.scale != nullptr) {
+            args.insert(args.end(), slow.begin(), slow.end());
+            args.push_back(c.scale);
+        }
+        int fd = -1;
+        const pid_t pid = dir.Spawn(args, &fd);
+        std::string out;
+        if (c.when != nullptr) {
+            EXPECT_TRUE(ReadUntil(fd, c.when, out, std::chrono::seconds(30))) << out;
+            c.act(dir);
+            if (c.killAfter) ::kill(pid, SIGKILL);
+        }
+        const int exitCode = Finish(pid, fd, out);
+        if (!c.killAfter) {
+            EXPECT_EQ(exitCode, 1) << out;
+        }
+
+        std::vector<Row> rows;
+        for (const Row& r : History(dir))
+            if (r.at("reason") == c.reason) rows.push_back(r);
+        ASSERT_EQ(rows.size(), 1u) << out;
+        EXPECT_EQ(rows[0].at("result"), "failed");
+        EXPECT_FALSE(rows[0].at("detail").empty());
     }
 }
 
@@ -199,11 +303,13 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         const char* operation;
         const char* path;
     } cases[] = {
-        {{"download", "fw.up", "--ex-flash"}, "download", "external"},
+        {{"download", "fw.up", "--ex-flash", "--reset-after"}, "download", "external"},
         {{"erase", "--all", "--erase-4k"}, "erase", "internal"},
         {{"random-test"}, "random-test", "internal"},
         {{"read", "--output", "back.bin"}, "read", ""},
         {{"verify", "fw.up"}, "verify", "internal"},
+        {{"watch", "fw.up", "--count", "1", "--sim-attach-after", "50"}, "download", "internal"},
+        {{"download", "fw.up", "--simulate-pc", "1", "--device", "simpc0"}, "download", "pc-mode"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
@@ -216,9 +322,10 @@ TEST(CliRecords, EachOperationIsRecordedByItsName) {
         EXPECT_EQ(rows[0].at("path"), c.path) << c.operation;
     }
     const std::vector<Row> rows = History(dir);
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[4].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
-    EXPECT_EQ(rows[3].at("eraseUnit"), "4K");          // the erase
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[6].at("pins"), "PB5,PB6,PB7,PB8");  // the external download
+    EXPECT_EQ(rows[6].at("resetAfter"), "1");
+    EXPECT_EQ(rows[5].at("eraseUnit"), "4K");  // the erase
 }
 
 // A process killed in the middle of a job leaves a started record; the next start of the tool
@@ -227,15 +334,16 @@ TEST(CliRecords, AJobCutShortByACrashIsRecordedAsInterrupted) {
     CliFolder dir;
     WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(kDataSize, 5)));
     int fd = -1;
-    const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "1", "--records", "r.sqlite",
-                                 "--sim-profile", "realistic", "--sim-time-scale", "20"},
+    const pid_t pid = dir.Spawn({"download", "fw.up", "--simulate", "1", "--records", "r.sqlite", "--station",
+                                 "line7", "--sim-profile", "realistic", "--sim-time-scale", "20"},
                                 &fd);
     std::string out;
     ASSERT_TRUE(ReadUntil(fd, "10%", out, std::chrono::seconds(30))) << out;
     ::kill(pid, SIGKILL);
     Finish(pid, fd, out);
 
-    const std::vector<Row> rows = History(dir);
+    // Looked at under the station's name, as the job was recorded.
+    const std::vector<Row> rows = History(dir, {"--station", "line7"});
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("result"), "interrupted");
     EXPECT_EQ(rows[0].at("reason"), "interrupted");
@@ -337,6 +445,43 @@ TEST(CliRecords, HistoryFiltersAndFormats) {
     EXPECT_NEAR(std::stod(bySlot["B2"]["failureRate"]), 1.0 / 3.0, 1e-3);
     EXPECT_EQ(std::stod(bySlot["A1"]["failureRate"]), 0.0);
     EXPECT_EQ(bySlot[""]["records"], "1");  // sim2 sits in no slot
+}
+
+// The station's name: --station, else the settings key station, else the host name. The settings
+// key recordsUrl names the central database when --records-url does not.
+TEST(CliRecords, TheStationIsNamedByOptionElseSettingsElseHost) {
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    const struct {
+        const char* settings;
+        std::vector<std::string> args;
+        std::string station;
+    } cases[] = {
+        {"", {}, host},
+        {"station=line5\nrecordsUrl=postgresql:///brevload?host=/nonexistent\n", {}, "line5"},
+        {"station=line5\n", {"--station", "line7"}, "line7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.station);
+        CliFolder dir;
+        std::ofstream(dir / "confile.inf") << "[setting]\n" << c.settings;
+        WriteBytes(dir / "fw.up", MakeUpdateImage(SomeData(1000, 13)));
+        std::vector<std::string> args = {"download",  "fw.up",    "--simulate", "1",
+                                         "--records", "r.sqlite", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult run = dir.Run(args);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::vector<Row> rows = History(dir);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].at("station"), c.station);
+        // Only the settings that name a database have one to sync with.
+        const RunResult sync = dir.Run({"records", "sync", "--records", "r.sqlite"});
+        const bool url = std::string(c.settings).find("recordsUrl") != std::string::npos;
+        EXPECT_EQ(sync.exitCode, url ? 1 : 2) << sync.out << sync.err;
+        if (url) {
+            EXPECT_THAT(sync.out, ::testing::HasSubstr("sent 0, waiting 1"));
+        }
+    }
 }
 
 // Two processes on one station write to the same file at the same time; every record arrives.

@@ -76,16 +76,23 @@ public:
             case Answer::Gone:
                 bus_->Detach("sim0");
                 break;
-            case Answer::OsFailure:
-                why = "the simulated bus has no OS call to fail";
-                return std::nullopt;
+            case Answer::OsFailure: {
+                // Refused on its way, as the system refuses a request (here: busy).
+                FaultConfig faults;
+                faults.refusal = FaultConfig::Refusal::SystemBusy;
+                faults.refuseSubCommand = a.cdb[1];
+                device_->SetFaults(faults);
+                break;
+            }
         }
         return a;
     }
 
     int Requests() const { return device_->commandCount(); }
     int OsCode(::brev::test::OsCode kind) const {
-        return kind == ::brev::test::OsCode::InvalidArgument ? EINVAL : 0;
+        return kind == ::brev::test::OsCode::InvalidArgument ? EINVAL
+               : kind == ::brev::test::OsCode::Failure       ? EBUSY
+                                                             : 0;
     }
     VolumeIdentity Identity() const {
         return {BusType::Usb, device_->config().vendor, device_->config().product};

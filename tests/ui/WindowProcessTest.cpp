@@ -1,5 +1,5 @@
-// The window program as a process: options that print and exit, and console mode whose
-// console goes away while devices are being written.
+// The window program as a process: options that print and exit, where its records go, and
+// console mode whose console goes away while devices are being written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/Records.h"
 #include "image/ImageChecker.h"
 #include "tests/support/Pattern.h"
 #include "tests/support/TempDir.h"
@@ -83,9 +84,10 @@ TEST(WindowProcessTest, HelpAndVersionPrintAndExitWithoutAWindow) {
     const auto [help, usage] = RunToEnd(dir.path(), {"--help"});
     EXPECT_TRUE(help.exited);
     EXPECT_EQ(help.code, 0);
-    for (const char* option : {"-a ", "-cr ", "-df ", "-fFILE ", "--simulate N", "--simulate-pc N",
-                               "--download-all", "--screenshot FILE", "--screenshot-after MS", "--test-zone",
-                               "--sim-dir DIR", "--help", "--version"})
+    for (const char* option :
+         {"-a ", "-cr ", "-df ", "-fFILE ", "--simulate N", "--simulate-pc N", "--download-all",
+          "--screenshot FILE", "--screenshot-after MS", "--test-zone", "--sim-dir DIR", "--records FILE",
+          "--no-records", "--station NAME", "--records-url URL", "--help", "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 
     // Also among other arguments, and before a bad one is looked at.
@@ -96,21 +98,51 @@ TEST(WindowProcessTest, HelpAndVersionPrintAndExitWithoutAWindow) {
     EXPECT_NE(text.find('.'), std::string::npos) << text;
 }
 
-// Counts out of range or not numbers at all are refused with the reason, before a window opens.
-TEST(WindowProcessTest, BadCountsAreRefused) {
+// Counts out of range or not numbers at all, and options without their value, are refused with
+// the reason, before a window opens.
+TEST(WindowProcessTest, BadOptionsAreRefused) {
     test::TempDir dir("brev-window");
-    const std::vector<std::vector<std::string>> cases = {{"--simulate", "3000"},
-                                                         {"--simulate", "abc"},
-                                                         {"--simulate=65"},
-                                                         {"--simulate-pc", "-1"},
-                                                         {"--simulate"}};
-    for (const auto& args : cases) {
-        const auto [run, out] = RunToEnd(dir.path(), args);
-        EXPECT_TRUE(run.exited) << args[0];
-        EXPECT_EQ(run.code, 1) << args[0];
-        EXPECT_NE(test::ReadText(dir / "stderr.txt").find("is not a number from 0 to 64"), std::string::npos)
-            << args[0];
+    const struct {
+        std::vector<std::string> args;
+        const char* reason;
+    } cases[] = {
+        {{"--simulate", "3000"}, "is not a number from 0 to 64"},
+        {{"--simulate", "abc"}, "is not a number from 0 to 64"},
+        {{"--simulate=65"}, "is not a number from 0 to 64"},
+        {{"--simulate-pc", "-1"}, "is not a number from 0 to 64"},
+        {{"--simulate"}, "is not a number from 0 to 64"},
+        {{"--simulate", "1", "--station"}, "--station: a value is needed"},
+    };
+    for (const auto& c : cases) {
+        const auto [run, out] = RunToEnd(dir.path(), c.args);
+        EXPECT_TRUE(run.exited) << c.args.back();
+        EXPECT_EQ(run.code, 1) << c.args.back();
+        EXPECT_NE(test::ReadText(dir / "stderr.txt").find(c.reason), std::string::npos) << c.args.back();
     }
+}
+
+// The window's jobs are recorded where --records says, under the name --station gives.
+TEST(WindowProcessTest, RecordsGoWhereTheCommandLineSays) {
+    if (!RecordsAvailable()) GTEST_SKIP() << "this build keeps no records";
+    test::TempDir dir("brev-window");
+    const auto image = dir / "fw.up";
+    ASSERT_TRUE(WriteUpdateImage(image, test::Pattern(5000, 12)));
+    const auto records = dir / "named.sqlite";
+    const pid_t pid = Start(dir.path(),
+                            {"-a", "-f" + image.string(), "--simulate", "1", "--records", records.string(),
+                             "--station", "window 1", "--screenshot", (dir / "shot.png").string()},
+                            -1, {{"QT_QPA_PLATFORM", "offscreen"}});
+    const Exit e = Wait(pid, std::chrono::seconds(60));
+    EXPECT_EQ(e.code, 0) << test::ReadText(dir / "stderr.txt");
+    std::string error;
+    const auto kept = Records::Open(records, "reader", "1", error);
+    ASSERT_TRUE(kept) << error;
+    const auto rows = kept->Query({}, error);
+    ASSERT_EQ(rows.size(), 1u) << error;
+    EXPECT_EQ(rows[0].station, "window 1");
+    EXPECT_EQ(rows[0].device, "sim0");
+    EXPECT_EQ(rows[0].result, "ok");
+    EXPECT_EQ(rows[0].bytes, 5000);
 }
 
 // `brevload -a -fFILE | head -1`: the reader goes away at once; the downloads go on to the end.
