@@ -95,6 +95,8 @@ void AddValues(const RecordRow& r, std::vector<std::string>& values, std::vector
 
 }  // namespace
 
+std::string PushUnavailableReason() { return {}; }
+
 PushResult PushRecords(Records& records, const std::string& url) {
     PushResult result;
     std::string error;

@@ -25,6 +25,9 @@ PushResult PushRecords(Records& records, const std::string& url);
 // Creates the central table (docs/records.sql) when it is missing.
 bool InitCentralDatabase(const std::string& url, std::string& error);
 
+// Empty when this build can push; else why it cannot.
+std::string PushUnavailableReason();
+
 // Pushes in the background: after every record committed (Wake) and, while records wait, every
 // `retry`. Never blocks the caller of Wake.
 class RecordsPusher {

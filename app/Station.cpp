@@ -177,7 +177,9 @@ bool Station::openRecords(const StationOptions& options, std::string& error) {
     }
     records_->SetSettings(&settings_);
     const std::string url = !options.recordsUrl.empty() ? options.recordsUrl : RecordsUrlFor(settings);
-    if (!url.empty()) {
+    if (!url.empty() && !PushUnavailableReason().empty()) {
+        report(PushUnavailableReason());
+    } else if (!url.empty()) {
         pusher_ = std::make_unique<RecordsPusher>(records_, url, options.recordsRetry);
         records_->SetOnCommitted([pusher = pusher_.get()] { pusher->Wake(); });
     }
@@ -191,10 +193,20 @@ Station::~Station() {
 
 void Station::SetProblemReporter(std::function<void(const std::string&)> reporter) {
     reporter_ = std::move(reporter);
+    // What opening the station had to say is said to the first reporter.
+    if (reporter_ && !reporterSet_) {
+        for (const std::string& text : earlyReports_) reporter_(text);
+    }
+    reporterSet_ = true;
+    earlyReports_.clear();
 }
 
 void Station::report(const std::string& text) {
-    if (reporter_) reporter_(text);
+    if (reporter_) {
+        reporter_(text);
+    } else if (!reporterSet_) {
+        earlyReports_.push_back(text);
+    }
 }
 
 std::vector<PresentDevice> Station::Scan() {

@@ -132,6 +132,8 @@ private:
     void report(const std::string& text);
 
     std::function<void(const std::string&)> reporter_;
+    bool reporterSet_ = false;
+    std::vector<std::string> earlyReports_;
     std::unique_ptr<SimFleet> fleet_;
     std::filesystem::path privateFolder_;  // removed by Finish
     ProgramFolders folders_;

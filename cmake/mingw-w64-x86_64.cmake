@@ -22,7 +22,11 @@ if(BREVLOAD_QT_PREFIX)
     set(QT_HOST_PATH /usr CACHE PATH "The host's Qt, for its tools")
     set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "The host Qt's CMake files")
 endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES BREVLOAD_QT_PREFIX BREVLOAD_MINGW_STATIC)
+# SQLite for Windows (scripts/build-sqlite-windows): a static library and its header.
+if(BREVLOAD_SQLITE_PREFIX)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${BREVLOAD_SQLITE_PREFIX})
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES BREVLOAD_QT_PREFIX BREVLOAD_SQLITE_PREFIX BREVLOAD_MINGW_STATIC)
 
 # Self-contained programs: libgcc, libstdc++ and winpthread linked in, no DLLs to ship. Programs
 # that load Qt's DLLs share the runtime DLLs with them instead (BREVLOAD_MINGW_STATIC=OFF).

@@ -3,8 +3,12 @@
 
 namespace brev {
 namespace {
-constexpr const char* kNoClient = "this build of brevload has no PostgreSQL client";
+constexpr const char* kNoClient =
+    "this build of brevload cannot push records to a central database: it was built without "
+    "PostgreSQL's client library (libpq); the records stay in the station's file";
 }
+
+std::string PushUnavailableReason() { return kNoClient; }
 
 PushResult PushRecords(Records& records, const std::string&) {
     PushResult result;

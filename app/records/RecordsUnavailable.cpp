@@ -1,4 +1,4 @@
-// A build without SQLite (the Windows cross-build) keeps no records: opening the file says why,
+// A build without SQLite keeps no records: opening the file says why,
 // and the station goes on without them.
 
 #include "app/Records.h"

@@ -43,7 +43,8 @@ if [ -n "$cli" ]; then
     head -c 100000 /dev/urandom >"$dir/data.bin"
     (cd "$dir" && "$wine" "$cli" make-image data.bin 固件.up >"$dir/make.out" 2>&1) ||
         fail "make-image: $(cat "$dir/make.out")"
-    (cd "$dir" && "$wine" "$cli" download 固件.up --simulate 2 --sim-dir flash >"$dir/dl.out" 2>&1)
+    (cd "$dir" && "$wine" "$cli" download 固件.up --simulate 2 --sim-dir flash --records 记录/r.sqlite \
+        >"$dir/dl.out" 2>&1)
     code=$?
     [ $code -eq 0 ] || fail "download: exit $code: $(cat "$dir/dl.out")"
     grep -q "2 succeeded, 0 failed" "$dir/dl.out" || fail "download: no summary: $(cat "$dir/dl.out")"
@@ -52,6 +53,17 @@ if [ -n "$cli" ]; then
             fail "download: $sim's flash does not start with the data"
         fi
     done
+    # Each device's job is in the records file (in a folder whose name is not ASCII either).
+    (cd "$dir" && "$wine" "$cli" history --records 记录/r.sqlite --csv >"$dir/history.csv" 2>"$dir/history.err") ||
+        fail "history: $(cat "$dir/history.err")"
+    rows=$(python3 -c '
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline="", encoding="utf-8")))
+print(" ".join(sorted(r["device"] + ":" + r["operation"] + ":" + r["result"] + ":" + r["image"].replace("\\", "/").split("/")[-1]
+                      for r in rows)))' "$dir/history.csv")
+    [ "$rows" = "sim0:download:ok:固件.up sim1:download:ok:固件.up" ] ||
+        fail "history: not the two downloads recorded: '$rows' from $(cat "$dir/history.csv")"
+    [ -f "$dir/记录/r.sqlite" ] || fail "records: not in the folder named: $(ls "$dir")"
 
     # One operator per device across processes (a named mutex): a second process on the device
     # the first is writing fails at once as busy; the first is not disturbed.
