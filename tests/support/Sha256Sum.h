@@ -22,7 +22,8 @@ namespace brev::test {
 inline std::string Sha256Sum(const std::filesystem::path& file) {
 #ifdef _WIN32
     std::ifstream in(file, std::ios::binary);
-    const std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
     if (!in.eof() && in.fail()) return {};
     unsigned char digest[32] = {};
     BCRYPT_ALG_HANDLE alg = nullptr;
