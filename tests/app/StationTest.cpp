@@ -19,6 +19,7 @@ namespace brev::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::StartsWith;
 
 class QuietNotifier : public IJobNotifier {
 public:
@@ -162,6 +163,25 @@ TEST(StationTest, ScanAndProbeReportOnePermissionText) {
     // Devices of a given backend are this process's own: their jobs never meet other processes'
     // locks in the system's folder (parallel test processes all have a sim0 at port 0-1).
     EXPECT_EQ(station->Environment(nullptr).deviceLocks, nullptr);
+}
+
+// What opening the station had to say (here: a records file that cannot be opened) reaches the
+// first reporter, once.
+TEST(StationTest, ProblemsMetWhileOpeningReachTheFirstReporter) {
+    TempDir tmp;
+    std::filesystem::create_directories(tmp / "records.sqlite");  // a folder, not a database
+    StationOptions options;
+    options.backend = std::make_shared<sim::SimBackend>(std::make_shared<sim::SimBus>());
+    options.folders = FoldersUnder(tmp.path());
+    auto station = OpenOrFail(std::move(options));
+    ASSERT_TRUE(station);
+    EXPECT_FALSE(station->records());
+    std::vector<std::string> first, second;
+    station->SetProblemReporter([&](const std::string& text) { first.push_back(text); });
+    station->SetProblemReporter([&](const std::string& text) { second.push_back(text); });
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_THAT(first[0], StartsWith("no records are kept: "));
+    EXPECT_TRUE(second.empty());
 }
 
 // Download-mode devices are sim0.., PC-mode ones simpc0..; PC-mode devices are served because the
