@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,8 +59,5 @@ void AddCommonOptions(CLI::App& app, CommonOptions& options);
 
 // "PB5,PB6,PB7,PB8" -> four texts; false when there are not exactly four non-empty ones.
 bool ParsePinList(const std::string& text, std::vector<std::string>& out);
-
-// --config, else the program folder's settings file.
-std::filesystem::path SettingsFileOf(const CommonOptions& options);
 
 }  // namespace brev::cli

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/ProgramFolder.h"
 #include "app/settings/SettingsFile.h"
 #include "base/Utf8Path.h"
 #include "cli/Signals.h"
@@ -30,7 +31,10 @@ Session::~Session() {
     Finish(ignored);
 }
 
-std::filesystem::path Session::SettingsFilePath() const { return SettingsFileOf(options_); }
+std::filesystem::path Session::SettingsFilePath() const {
+    return options_.configFile.empty() ? CurrentProgramFolders().settingsFile
+                                       : PathFromUtf8(options_.configFile);
+}
 
 bool Session::loadSettings(std::string& error) {
     // The operator's settings, also in a simulated run: the tool only reads them.
