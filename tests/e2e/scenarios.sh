@@ -51,9 +51,8 @@ disk_of() {
     done
 }
 # Waits until the gadget's disk and its SCSI generic node are there; prints the disk's name.
-# A rebound gadget can take well over 15 s to come back as a disk in a guest without KVM.
 wait_disk() {
-    for _ in $(seq 600); do
+    for _ in $(seq 150); do
         d=$(disk_of "$1")
         if [ -n "$d" ] && ls /sys/block/"$d"/device/scsi_generic/sg* >/dev/null 2>&1; then
             echo "$d"
