@@ -84,7 +84,9 @@ print(" ".join(sorted(r["device"] + ":" + r["operation"] + ":" + r["result"] + "
 
     # Ctrl-C typed on the console: running jobs finish, then the tool ends with 130. The console
     # is Wine's on a terminal (script(1), flushing as it goes); the key is typed once the download
-    # is under way. Wine draws the console a character at a time between escape sequences.
+    # is under way. Wine draws the console a character at a time between escape sequences. The key
+    # interrupts the whole foreground group, so the shell script(1) starts (whichever $SHELL names)
+    # gets a handler too, or it would die with the tool before saying the exit code.
     drawn() { sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$dir/typescript" 2>/dev/null | tr -d '\r '; }
     (cd "$dir" && {
         for _ in $(seq 600); do
@@ -96,7 +98,7 @@ print(" ".join(sorted(r["device"] + ":" + r["operation"] + ":" + r["result"] + "
             drawn | grep -q "exit[0-9]" && break
             sleep 0.1
         done
-    } | script -fqec "'$wine' '$cli' download 固件.up --simulate 1 --sim-dir ctrlc --sim-profile realistic --sim-time-scale 10; echo \"exit \$?\"" "$dir/typescript" >/dev/null)
+    } | script -fqec "trap : INT; '$wine' '$cli' download 固件.up --simulate 1 --sim-dir ctrlc --sim-profile realistic --sim-time-scale 10; echo \"exit \$?\"" "$dir/typescript" >/dev/null)
     out=$(drawn | tail -c 600)
     [[ $out == *"exit130"* ]] || fail "ctrl-c: the tool did not end with 130: $out"
     [[ $out == *"1succeeded,0failed"* ]] || fail "ctrl-c: the running job did not finish: $out"
