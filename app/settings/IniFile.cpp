@@ -369,10 +369,14 @@ std::string IniFile::NewLineEnding() const {
 }
 
 bool IniFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+    // Line breaks are looked for before trimming, which drops CRs: "\rk" names no key "k".
+    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+        return false;
+    }
     section = Trim(section);
     key = Trim(key);
-    if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-        section.find(']') != npos || key.find('=') != npos || key.front() == '[' || IsComment(key)) {
+    if (section.empty() || key.empty() || section.find(']') != npos || key.find('=') != npos ||
+        key.front() == '[' || IsComment(key)) {
         return false;
     }
     const std::string eol = NewLineEnding();

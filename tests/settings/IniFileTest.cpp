@@ -117,6 +117,10 @@ TEST(IniFileTest, RefusesTextThatWouldBreakTheLineStructure) {
     EXPECT_FALSE(ini.Set("s]", "k", "v"));
     EXPECT_FALSE(ini.Set("", "k", "v"));
     EXPECT_FALSE(ini.Set("s", ";k", "v"));
+    // A CR at either end is a line break too, not a blank that trimming may drop.
+    EXPECT_FALSE(ini.Set("s", "\rk", "x"));
+    EXPECT_FALSE(ini.Set("s", "k\r", "x"));
+    EXPECT_FALSE(ini.Set("\rs", "k", "x"));
     EXPECT_EQ(ini.Serialize(), "[s]\nk=v\n");
 }
 
