@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <system_error>
+#include <utility>
 
 #include "base/Parse.h"
 #include "base/Utf8Path.h"
@@ -41,10 +42,11 @@ bool ParseSimFault(const std::string& faultText, std::string& device, sim::Fault
     device = parts[0];
     const std::string& kind = parts[1];
     const size_t args = parts.size() - 2;
+    // Counts and command numbers: no sign, not even on a zero.
     auto number = [&](size_t index, int64_t minValue, int64_t maxValue, int64_t& out) {
-        const auto v = ParseInteger<int64_t>(parts[index], NumberBase::DecimalOrHex);
-        if (v && *v >= minValue && *v <= maxValue) {
-            out = *v;
+        const auto v = ParseInteger<uint64_t>(parts[index], NumberBase::DecimalOrHex);
+        if (v && std::in_range<int64_t>(*v) && int64_t(*v) >= minValue && int64_t(*v) <= maxValue) {
+            out = int64_t(*v);
             return true;
         }
         error = "--sim-fault " + faultText + ": '" + parts[index] + "' is not a valid number for " + kind;

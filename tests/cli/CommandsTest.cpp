@@ -428,6 +428,7 @@ TEST(CliExit, BadUsageIsTwo) {
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:fail:0x100"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:short:0x07"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:short:0x07:-1"},
+        {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:fail:-0"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:refuse:0x02:later"},
         {"download", "fw.up", "--simulate", "1", "--sim-fault", "sim0:open:permission:0"},
         {"download", "fw.up", "--simulate", "1", "--sim-profile", "fast"},
