@@ -193,8 +193,7 @@ int Main(int argc, char** argv) {
     // anyway, so its language key counts for them.
     std::vector<std::string> languageArguments{"brevload-cli"};
     if (languageOption->count() > 0) languageArguments.insert(languageArguments.end(), {"--lang", language});
-    const std::filesystem::path settingsFile =
-        options.configFile.empty() ? CurrentProgramFolders().settingsFile : PathFromUtf8(options.configFile);
+    const std::filesystem::path settingsFile = SettingsFileOf(options);
     std::string languageError;
     const std::optional<Language> chosenLanguage = ChooseProcessLanguage(
         languageArguments, chosen->NeedsDevices() ? &settingsFile : nullptr, languageError);

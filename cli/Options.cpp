@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/ProgramFolder.h"
+#include "base/Utf8Path.h"
+
 namespace brev::cli {
 namespace {
 
@@ -170,6 +173,11 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
            "-v,--verbose", o.verbose,
            "Show each device command and its outcome, and on a failed job's line which step failed and how")
         ->group(kOutput);
+}
+
+std::filesystem::path SettingsFileOf(const CommonOptions& options) {
+    return options.configFile.empty() ? CurrentProgramFolders().settingsFile
+                                      : PathFromUtf8(options.configFile);
 }
 
 }  // namespace brev::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,5 +60,8 @@ void AddCommonOptions(CLI::App& app, CommonOptions& options);
 
 // "PB5,PB6,PB7,PB8" -> four texts; false when there are not exactly four non-empty ones.
 bool ParsePinList(const std::string& text, std::vector<std::string>& out);
+
+// --config, else the program folder's settings file.
+std::filesystem::path SettingsFileOf(const CommonOptions& options);
 
 }  // namespace brev::cli

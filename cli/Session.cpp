@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <set>
 
-#include "app/ProgramFolder.h"
 #include "app/settings/SettingsFile.h"
 #include "base/Utf8Path.h"
 #include "cli/Signals.h"
@@ -31,10 +30,7 @@ Session::~Session() {
     Finish(ignored);
 }
 
-std::filesystem::path Session::SettingsFilePath() const {
-    return options_.configFile.empty() ? CurrentProgramFolders().settingsFile
-                                       : PathFromUtf8(options_.configFile);
-}
+std::filesystem::path Session::SettingsFilePath() const { return SettingsFileOf(options_); }
 
 bool Session::loadSettings(std::string& error) {
     // The operator's settings, also in a simulated run: the tool only reads them.

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <map>
 
-#include "app/ProgramFolder.h"
 #include "app/Station.h"
 #include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/Json.h"
+#include "cli/StationRecords.h"
 
 namespace brev::cli {
 namespace {
@@ -104,17 +104,8 @@ public:
     }
 
     ExitCode Execute(CommandContext& ctx) override {
-        const std::filesystem::path settings = ctx.options.configFile.empty()
-                                                   ? CurrentProgramFolders().settingsFile
-                                                   : PathFromUtf8(ctx.options.configFile);
-        const std::filesystem::path file = !ctx.options.recordsFile.empty()
-                                               ? PathFromUtf8(ctx.options.recordsFile)
-                                               : RecordsFileFor(CurrentProgramFolders(), settings);
-        // Named as the station's jobs are, so that rows its dead processes left are seen as its own.
-        const std::string station =
-            !ctx.options.station.empty() ? ctx.options.station : StationNameFor(settings);
         std::string error;
-        const auto records = Records::Open(file, station, BREVLOAD_VERSION, error);
+        const auto records = OpenStationRecords(ctx.options, SettingsFileOf(ctx.options), error);
         if (!records) {
             ctx.output.Error(error);
             return ExitCode::Usage;
@@ -129,7 +120,7 @@ public:
         if (summary_) filter_.limit = 0;
         const std::vector<RecordRow> rows = records->Query(filter_, error);
         if (!error.empty()) {
-            ctx.output.Error(PathToUtf8(file) + ": " + error);
+            ctx.output.Error(PathToUtf8(records->file()) + ": " + error);
             return ExitCode::Usage;
         }
         filter_.limit = limit;

@@ -1,12 +1,11 @@
 // records sync | records init-db URL: the station's records and the factory's central database.
 #include <CLI/CLI.hpp>
 
-#include "app/ProgramFolder.h"
 #include "app/RecordsPush.h"
 #include "app/Station.h"
-#include "base/Utf8Path.h"
 #include "cli/Command.h"
 #include "cli/Json.h"
+#include "cli/StationRecords.h"
 
 namespace brev::cli {
 namespace {
@@ -39,12 +38,7 @@ public:
             ctx.output.Result("the central table brevload_records is ready", json);
             return ExitCode::Ok;
         }
-        const std::filesystem::path settings = ctx.options.configFile.empty()
-                                                   ? CurrentProgramFolders().settingsFile
-                                                   : PathFromUtf8(ctx.options.configFile);
-        const std::filesystem::path file = !ctx.options.recordsFile.empty()
-                                               ? PathFromUtf8(ctx.options.recordsFile)
-                                               : RecordsFileFor(CurrentProgramFolders(), settings);
+        const std::filesystem::path settings = SettingsFileOf(ctx.options);
         const std::string url =
             !ctx.options.recordsUrl.empty() ? ctx.options.recordsUrl : RecordsUrlFor(settings);
         if (url.empty()) {
@@ -52,10 +46,7 @@ public:
                 "records sync: no central database (--records-url or the settings key recordsUrl)");
             return ExitCode::Usage;
         }
-        // Named as the station's jobs are, so that rows its dead processes left are seen as its own.
-        const std::string station =
-            !ctx.options.station.empty() ? ctx.options.station : StationNameFor(settings);
-        const auto records = Records::Open(file, station, BREVLOAD_VERSION, error);
+        const auto records = OpenStationRecords(ctx.options, settings, error);
         if (!records) {
             ctx.output.Error(error);
             return ExitCode::Usage;

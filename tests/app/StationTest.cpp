@@ -13,6 +13,7 @@
 #include "image/ImageChecker.h"
 #include "ops/Jobs.h"
 #include "tests/support/Pattern.h"
+#include "tests/support/QuietNotifier.h"
 #include "tests/support/TempDir.h"
 
 namespace brev::test {
@@ -21,14 +22,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
-class QuietNotifier : public IJobNotifier {
+class CountingNotifier : public QuietNotifier {
 public:
-    void PostProgressPos(const std::string&, int) override {}
-    void PostProgressImage(const std::string&, int) override {}
-    void PostEnableControls(const std::string&, int) override {}
-    void AddTipsText(const std::string&, const std::string&) override {}
-    void ShowFileParseError(int) override {}
-    void ShowMessageBox(const std::string&, const std::string&) override {}
     void JobFinished(const std::string&, const JobOutcome& outcome) override {
         if (outcome.success) ++succeeded;
     }
@@ -79,7 +74,7 @@ std::vector<std::string> Names(const std::vector<PresentDevice>& devices) {
 bool Download(Station& station, const std::string& name, const std::vector<uint8_t>& data,
               const std::filesystem::path& imageFile) {
     EXPECT_TRUE(WriteUpdateImage(imageFile, data));
-    QuietNotifier notifier;
+    CountingNotifier notifier;
     StartRequest request;
     request.deviceName = name;
     request.filePath = imageFile.string();

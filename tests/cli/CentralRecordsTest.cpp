@@ -22,6 +22,7 @@
 #include "app/Station.h"
 #include "image/ImageChecker.h"
 #include "ops/Jobs.h"
+#include "tests/support/QuietNotifier.h"
 
 namespace brev::clitest {
 namespace {
@@ -120,16 +121,6 @@ TEST(CentralRecords, PushedWaitingWhileDownAndSyncedOnce) {
     EXPECT_EQ(CentralUuids(url), LocalUuids(dir));
 }
 
-class QuietNotifier : public IJobNotifier {
-public:
-    void PostProgressPos(const std::string&, int) override {}
-    void PostProgressImage(const std::string&, int) override {}
-    void PostEnableControls(const std::string&, int) override {}
-    void AddTipsText(const std::string&, const std::string&) override {}
-    void ShowFileParseError(int) override {}
-    void ShowMessageBox(const std::string&, const std::string&) override {}
-};
-
 // Records kept while the server is down go out by the station's background retry once it is
 // back: no further job, no sync, one row each.
 TEST(CentralRecords, TheRetryAloneSendsTheWaitingRecords) {
@@ -150,7 +141,7 @@ TEST(CentralRecords, TheRetryAloneSendsTheWaitingRecords) {
     std::string error;
     const std::unique_ptr<Station> station = Station::Open(std::move(options), error);
     ASSERT_TRUE(station) << error;
-    QuietNotifier notifier;
+    test::QuietNotifier notifier;
     const JobEnvironment env = station->Environment(&notifier);
     const std::vector<PresentDevice> devices = station->Scan();
     ASSERT_EQ(devices.size(), 2u);
