@@ -32,8 +32,10 @@ asan: deps
 
 # Every libFuzzer target (tests/fuzz) for FUZZ_TIME seconds each, under ASan + UBSan.
 FUZZ_TIME ?= 60
+# A fixed FUZZ_SEED makes a run repeat the same inputs (CI uses one); empty means a new seed.
+FUZZ_SEED ?=
 fuzz:
-	FUZZ_TIME=$(FUZZ_TIME) scripts/fuzz
+	FUZZ_TIME=$(FUZZ_TIME) FUZZ_SEED=$(FUZZ_SEED) scripts/fuzz
 
 bench: build
 	$(BUILD)/bench/brevload-bench
