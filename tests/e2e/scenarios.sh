@@ -318,7 +318,17 @@ sleep 1
 echo dummy_udc.0 >$G/ga/UDC
 a=$(wait_disk ga)
 sleep 0.5
-if [ -n "$a" ] && grep -qx "arrival $a" $T/monitor.log; then pass replug; else fail replug "no arrival reported for '$a'"; fi
+if [ -n "$a" ] && grep -qx "arrival $a" $T/monitor.log; then
+    pass replug
+else
+    fail replug "no arrival reported for '$a'"
+    # What the kernel saw since the unplug, and where the simulated port stands.
+    cat $T/monitor.log
+    cat /sys/class/udc/dummy_udc.0/state
+    ls /sys/bus/usb/devices
+    tail -n 20 $T/ga.log
+    dmesg | tail -n 40
+fi
 start_gadget gb dummy_udc.1
 b=$(wait_disk gb)
 wait_for $w 60

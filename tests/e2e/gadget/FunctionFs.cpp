@@ -77,6 +77,13 @@ bool WriteData(int fd, const uint8_t* data, std::size_t length) {
 
 void NoOpHandler(int) {}
 
+// FunctionFS reads O_NONBLOCK only while an endpoint is disabled: then the I/O fails with EAGAIN
+// instead of waiting for the host to configure the device again.
+void SetNonBlocking(int fd, bool on) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+}
+
 }  // namespace
 
 std::vector<uint8_t> MassStorageDescriptors() {
@@ -136,7 +143,9 @@ bool FunctionFsService::Open(std::string& error) {
         return false;
     }
     // The endpoint files exist once the descriptors are in: ep1 is bulk-in, ep2 bulk-out.
-    in_ = ::open((ffsDir_ + "/ep1").c_str(), O_RDWR | O_CLOEXEC);
+    // Bulk-in only ever carries replies, which belong to the connection that asked: with the
+    // device off the bus a write fails at once instead of waiting to land in the next one.
+    in_ = ::open((ffsDir_ + "/ep1").c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     out_ = ::open((ffsDir_ + "/ep2").c_str(), O_RDWR | O_CLOEXEC);
     offBusEvent_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (in_ < 0 || out_ < 0 || offBusEvent_ < 0) {
@@ -307,7 +316,10 @@ void FunctionFsService::BulkLoop() {
         } else {
             data.assign(cbw->dataLength, 0);
             if (cbw->direction() == DataDirection::Out) {
+                // Likewise a data phase: the next connection's first command is no data.
+                SetNonBlocking(out_, true);
                 const ssize_t got = ReadData(out_, data.data(), data.size());
+                SetNonBlocking(out_, false);
                 if (got < 0) continue;
                 received = uint32_t(got);
             }
